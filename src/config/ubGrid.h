@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QTableView>
+
+class ubGridModel;
+
+// The list grid: one heading row and `rows` data rows of `cols` text cells, rows and columns
+// counted from 1. A view over a table model of its own, so that tens of thousands of rows cost
+// no widget each.
+//
+// The current row: whenever the grid has data rows, exactly one of them is current and shown
+// selected (the first after a refill, the new row after the first row is added to an empty
+// grid, the row that moved into a removed row's place or the new last row). With no data rows
+// currentrow() is 0, and removerow() of a row that does not exist changes nothing, so Delete
+// always removes the row the user sees selected.
+class ubGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit ubGrid(QWidget* parent = nullptr);
+
+    int rows() const;
+    void setRows(int rows);
+    int cols() const;
+    void setCols(int cols);
+    // false suspends painting while the grid is refilled; true resumes it.
+    void setRedraw(bool redraw);
+    bool redraw() const;
+    // The heading row's text; bars separate one column's heading from the next.
+    void setHeadingtext(const QString& text);
+    QString headingtext() const { return m_headingText; }
+    void setColwidth(int col, int pixels);
+    QString celltext(int row, int col) const;
+    void setCelltext(int row, int col, const QString& text);
+    int currentrow() const;
+    void addrow(const QString& text);
+    void removerow(int row);
+    void clearrows();
+    void repaint();
+
+    // Design-time look of the keyword grid: blue grid lines and a light grey heading row.
+    void setKeywordLook();
+
+private:
+    void onCurrentChanged(const QModelIndex& current);
+    void applyCurrent();
+
+    ubGridModel* m_model;
+    QString m_headingText;
+    int m_current = 0; // 1-based, 0 for none
+};
