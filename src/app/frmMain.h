@@ -1,0 +1,130 @@
+#pragma once
+
+#include <QWidget>
+
+class ClickLabel;
+class FreePOP;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTextBrowser;
+class QTimer;
+class frmSplash;
+class ubGrid;
+
+// The program's only working window. Its controls are the program's state: the counters, the
+// settings and the lists live in them, and the modules read and write them directly. The window
+// never really closes while the program runs; closing or hiding it leaves the program in the
+// tray.
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    // programFolder: the folder holding the data files, the help page and the spam archive
+    // (the executable's folder in the program; a temporary folder in tests).
+    explicit frmMain(const QString& programFolder, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    QString programFolder() const { return m_programFolder; }
+    QString pathInFolder(const QString& name) const;
+
+    // The splash window, created on first use and then only shown and hidden.
+    frmSplash& splash();
+
+    // The load procedure: statistics and settings from stats.dat, the splash window, the help
+    // page, the four lists. Run once at start-up and again by Reload.
+    void Form_Load();
+    // The close question; sets cancel to keep the window loaded and hidden.
+    void Form_Unload(bool& cancel);
+
+    // Event handlers of the window's controls.
+    void cmdsystemtray_Click();
+    void cmdExitApplication_Click();
+    void cmdreloadconfig_Click();
+    void cmdupdateconfig_Click();
+    void cmdscannow_Click();
+    void checkautoscan_Click();
+    void Timer1_Timer();
+    void cmdAddAccount_Click();
+    void cmdDeleteAccount_Click();
+    void cmdAddWhitelist_Click();
+    void cmdeletewhitelist_Click();
+    void cmdAddBlacklist_Click();
+    void cmddeleteblacklist_Click();
+    void cmdAddkeywords_Click();
+    void cmddeletekeyword_Click();
+    void Command1_Click();
+    void Image1_Click();
+    void Label25_Click();
+
+    // Logo and statistics.
+    ClickLabel* Image1;
+    QGroupBox* frameStatistics;
+    QLineEdit* txtAccountsCount;
+    QLineEdit* txtwhitelistCount;
+    QLineEdit* txtblacklistCount;
+    QLineEdit* txtkeywordsCount;
+    QLineEdit* txtEmailsBlockedCount;
+    QLineEdit* txttotalemailsever;
+    QLineEdit* txtEmailsAllowedCount; // not visible
+    QLabel* lblEmailsAllowed;         // its caption, not visible
+    ClickLabel* Label25;              // "View Deleted Spam folder"
+    QLabel* Label17;                  // the status line
+
+    // The tab pages.
+    QTabWidget* SSTab1;
+    ubGrid* gridAccounts;
+    QPushButton* cmdAddAccount;
+    QPushButton* cmdDeleteAccount;
+    ubGrid* gridwhitelist;
+    QPushButton* cmdAddWhitelist;
+    QPushButton* cmdeletewhitelist;
+    QPushButton* Command1; // "Import"
+    ubGrid* gridblacklist;
+    QPushButton* cmdAddBlacklist;
+    QPushButton* cmddeleteblacklist;
+    ubGrid* gridkeywords;
+    QPushButton* cmdAddkeywords;
+    QPushButton* cmddeletekeyword;
+    QCheckBox* checkkeywords;
+    QCheckBox* checkautoscan;
+    QComboBox* combominutes;
+    QCheckBox* checkwhitelist;
+    QCheckBox* checkblacklist;
+    QCheckBox* checkspamcop;
+    QTextBrowser* webhelpbrowser;
+    // Link labels of the six pages, created hidden.
+    ClickLabel* Label9;
+    ClickLabel* Label21;
+    ClickLabel* Label20;
+    ClickLabel* Label22;
+    ClickLabel* Label23;
+    ClickLabel* Label24;
+
+    // The command buttons.
+    QPushButton* cmdreloadconfig;
+    QPushButton* cmdupdateconfig;
+    QPushButton* cmdscannow;
+    QPushButton* cmdsystemtray;
+    QPushButton* cmdExitApplication;
+
+    // Not visible.
+    QLineEdit* txtTimer;
+    QTimer* Timer1;
+    QLineEdit* Text2;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildStatistics();
+    void buildTabs();
+    void buildButtons();
+    void connectHandlers();
+
+    QString m_programFolder;
+    frmSplash* m_splash = nullptr;
+};

@@ -1,0 +1,94 @@
+#include "config/textfile.h"
+
+#include "config/windows1252.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+namespace {
+QString decodeLine(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (!utf8.hasError())
+        return text;
+    return decodeWindows1252(bytes);
+}
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)utf8(bytes);
+    return !utf8.hasError();
+}
+} // namespace
+
+QStringList splitTextLines(const QByteArray& bytes)
+{
+    QStringList lines;
+    QByteArrayView rest(bytes);
+    // A byte order mark written by some Windows editors is not part of the first entry.
+    if (rest.startsWith("\xEF\xBB\xBF"))
+        rest = rest.sliced(3);
+    // Most files are entirely valid UTF-8: then each line decodes without a per-line check.
+    const bool wholeFileUtf8 = isValidUtf8(bytes);
+    while (!rest.isEmpty()) {
+        qsizetype end = 0;
+        while (end < rest.size() && rest[end] != '\r' && rest[end] != '\n')
+            ++end;
+        const QByteArrayView line = rest.first(end);
+        lines.append(wholeFileUtf8 ? QString::fromUtf8(line) : decodeLine(line));
+        if (end == rest.size())
+            break;
+        qsizetype next = end + 1;
+        if (rest[end] == '\r' && next < rest.size() && rest[next] == '\n')
+            ++next;
+        rest = rest.sliced(next);
+    }
+    return lines;
+}
+
+bool readTextLines(const QString& path, QStringList* lines)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    *lines = splitTextLines(bytes);
+    return true;
+}
+
+QByteArray joinTextLines(const QStringList& lines)
+{
+    QByteArray bytes;
+    qsizetype size = 0;
+    for (const QString& line : lines)
+        size += line.size() + 2;
+    bytes.reserve(size);
+    for (const QString& line : lines) {
+        bytes += line.toUtf8();
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+bool writeTextLines(const QString& path, const QStringList& lines,
+                    QFileDevice::Permissions permissions)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (permissions && !file.setPermissions(permissions)) {
+        file.cancelWriting();
+        return false;
+    }
+    const QByteArray bytes = joinTextLines(lines);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
