@@ -1,0 +1,176 @@
+// Names of the spam archive files: safe, visible, within the name limit, never reused.
+#include "scan/archivename.h"
+#include "support/tempfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+namespace {
+
+QString u(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+QString repeated(const QString& piece, int times) {
+    QString s;
+    for (int i = 0; i < times; ++i)
+        s += piece;
+    return s;
+}
+
+} // namespace
+
+class TestArchiveName : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void names_data();
+    void names();
+    void longNamesAreCutWhole_data();
+    void longNamesAreCutWhole();
+    void repeatsAreNumbered();
+    void pathsStayInTheFolder();
+    void archiveFolderIsCreated();
+};
+
+void TestArchiveName::names_data() {
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<int>("copy");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("plain") << u("Hello there") << 1 << u("Hello there.html");
+    QTest::newRow("numbered") << u("Hello") << 2 << u("Hello (2).html");
+    QTest::newRow("separators") << u("a/b\\c") << 1 << u("a_b_c.html");
+    QTest::newRow("parent folder") << u("..") << 1 << u("__.html");
+    QTest::newRow("climbing out") << u("../../etc/passwd") << 1 << u("___.._etc_passwd.html");
+    QTest::newRow("hidden file") << u(".profile") << 1 << u("_profile.html");
+    QTest::newRow("dots inside kept") << u("v1.2 ... out") << 1 << u("v1.2 ... out.html");
+    QTest::newRow("empty subject") << QString() << 1 << u("(no subject).html");
+    QTest::newRow("empty subject numbered") << QString() << 3 << u("(no subject) (3).html");
+    QTest::newRow("reserved characters") << u("a:b*c?d\"e<f>g|h") << 1 << u("a_b_c_d_e_f_g_h.html");
+    QTest::newRow("controls") << (u("a\tb\r\nc") + QChar(0) + u("d\x1b") + QChar(0x7f) +
+                                  QChar(0x85))
+                              << 1 << u("a_b__c_d___.html");
+    QTest::newRow("direction override") << u("gpj\u202Eexe.") << 1 << u("gpj_exe..html");
+    QTest::newRow("lone surrogate") << (u("x") + QChar(0xD800) + u("y")) << 1 << u("x_y.html");
+    QTest::newRow("letters and emoji kept") << u("Grüße 😀 中文") << 1 << u("Grüße 😀 中文.html");
+}
+
+void TestArchiveName::names() {
+    QFETCH(QString, subject);
+    QFETCH(int, copy);
+    QFETCH(QString, name);
+    QCOMPARE(archiveFileName(subject, copy), name);
+}
+
+void TestArchiveName::longNamesAreCutWhole_data() {
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<int>("copy");
+    QTest::addColumn<int>("expectedBytes");
+
+    QTest::newRow("ASCII") << repeated(u("a"), 300) << 1 << 255;
+    QTest::newRow("ASCII numbered") << repeated(u("a"), 300) << 12 << 255;
+    // 250 bytes are left for the subject; an odd start leaves one byte unused.
+    QTest::newRow("two-byte letters") << u("a") + repeated(u("é"), 200) << 1 << 254;
+    QTest::newRow("three-byte letters") << repeated(u("中"), 100) << 1 << 254;
+    QTest::newRow("four-byte emoji") << repeated(u("😀"), 100) << 1 << 253;
+    // e and a combining accent, 3 bytes together: 83 of them fit.
+    QTest::newRow("combining accents") << repeated(u("e\u0301"), 100) << 1 << 254;
+    // One letter carrying 200 accents is cut between accents, for want of anything better.
+    QTest::newRow("one huge letter") << u("a") + repeated(u("\u0301"), 200) << 1 << 254;
+}
+
+void TestArchiveName::longNamesAreCutWhole() {
+    QFETCH(QString, subject);
+    QFETCH(int, copy);
+    QFETCH(int, expectedBytes);
+
+    const QString name = archiveFileName(subject, copy);
+    const QByteArray bytes = QFile::encodeName(name);
+    QCOMPARE(bytes.size(), expectedBytes);
+    QCOMPARE(QString::fromUtf8(bytes), name); // no half character
+    const QString ending =
+        copy > 1 ? QStringLiteral(" (%1).html").arg(copy) : QStringLiteral(".html");
+    QVERIFY(name.endsWith(ending));
+    const QString stem = name.chopped(ending.size());
+    QVERIFY(subject.startsWith(stem));
+    QVERIFY(!stem.back().isHighSurrogate());
+    if (subject.startsWith(u("e\u0301")))
+        QVERIFY(stem.endsWith(u("\u0301")));
+
+    // Such a file can really be made.
+    TempFolder folder;
+    QFile file(QDir(folder.path()).filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+void TestArchiveName::repeatsAreNumbered() {
+    TempFolder folder;
+    const QDir dir(folder.path());
+    const auto take = [](const QString& path) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    };
+
+    QCOMPARE(archiveFilePath(folder.path(), u("Offer")), dir.filePath(u("Offer.html")));
+    take(dir.filePath(u("Offer.html")));
+    QCOMPARE(archiveFilePath(folder.path(), u("Offer")), dir.filePath(u("Offer (2).html")));
+    take(dir.filePath(u("Offer (2).html")));
+    take(dir.filePath(u("Offer (4).html")));
+    QCOMPARE(archiveFilePath(folder.path(), u("Offer")), dir.filePath(u("Offer (3).html")));
+
+    // A folder or a dangling link under the name also takes it.
+    QVERIFY(dir.mkdir(u("Deal.html")));
+    QCOMPARE(archiveFilePath(folder.path(), u("Deal")), dir.filePath(u("Deal (2).html")));
+    QVERIFY(QFile::link(dir.filePath(u("nowhere")), dir.filePath(u("Gone.html"))));
+    QCOMPARE(archiveFilePath(folder.path(), u("Gone")), dir.filePath(u("Gone (2).html")));
+
+    // Numbering a subject at the length limit still fits.
+    const QString longSubject = repeated(u("é"), 200);
+    const QString first = archiveFilePath(folder.path(), longSubject);
+    take(first);
+    const QString second = archiveFilePath(folder.path(), longSubject);
+    QVERIFY(second != first);
+    QVERIFY(second.endsWith(u(" (2).html")));
+    take(second);
+    QCOMPARE(dir.entryList(QDir::Files).size(), 5);
+}
+
+void TestArchiveName::pathsStayInTheFolder() {
+    TempFolder folder;
+    const QString canonical = QFileInfo(folder.path()).canonicalFilePath();
+    const QStringList subjects{
+        u(".."),        u("../x"), u("..\\x"), u("/etc/passwd"),
+        u("a/../../b"), u("."),    u("~"),     u("x") + QChar(0) + u("/../y")};
+    for (const QString& subject : subjects) {
+        const QString path = archiveFilePath(folder.path(), subject);
+        QFile f(path);
+        QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(subject));
+        f.close();
+        const QFileInfo info(path);
+        QCOMPARE(info.canonicalPath(), canonical);
+        QVERIFY2(!info.fileName().startsWith(QLatin1Char('.')), qPrintable(info.fileName()));
+    }
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), subjects.size());
+}
+
+void TestArchiveName::archiveFolderIsCreated() {
+    TempFolder program;
+    const QString archive = spamArchiveFolder(program.path());
+    QCOMPARE(archive, program.path() + u("/SpamDeleted"));
+    QVERIFY(!QFileInfo::exists(archive));
+    QVERIFY(ensureArchiveFolder(archive));
+    QVERIFY(QFileInfo(archive).isDir());
+    QVERIFY(ensureArchiveFolder(archive)); // already there
+
+    // A file where the folder should be is not replaced.
+    program.write(u("blocked"), "data");
+    QVERIFY(!ensureArchiveFolder(program.file(u("blocked"))));
+    QCOMPARE(program.read(u("blocked")), QByteArray("data"));
+    QVERIFY(!ensureArchiveFolder(program.file(u("blocked/SpamDeleted"))));
+    QVERIFY(!ensureArchiveFolder(QString()));
+}
+
+QTEST_GUILESS_MAIN(TestArchiveName)
+#include "tst_archivename.moc"
