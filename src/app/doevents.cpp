@@ -21,9 +21,14 @@ void DoEvents()
     lastYield().start();
 }
 
+bool isYieldDue()
+{
+    const QElapsedTimer& timer = lastYield();
+    return !timer.isValid() || timer.elapsed() >= kYieldIntervalMs;
+}
+
 void DoEventsIfDue()
 {
-    QElapsedTimer& timer = lastYield();
-    if (!timer.isValid() || timer.elapsed() >= kYieldIntervalMs)
+    if (isYieldDue())
         DoEvents();
 }

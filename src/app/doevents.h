@@ -8,3 +8,7 @@ void DoEvents();
 // milliseconds have passed since the last yield, so a loop over tens of thousands of items costs
 // little while the window still answers within a frame.
 void DoEventsIfDue();
+
+// Whether DoEventsIfDue() would process events now: a loop can bring what the window shows up
+// to date just before it yields, instead of after every item.
+bool isYieldDue();

@@ -14,6 +14,18 @@
 namespace {
 constexpr int kGridWidthTwips = 7545;
 
+// The count box follows the rows; it is brought up to date whenever the window gets to
+// process events, which is when anyone can see it.
+void yieldShowingCount(QLineEdit* countBox, int rows)
+{
+    if (!isYieldDue())
+        return;
+    // A list that has yielded no row yet leaves the box as stats.dat set it.
+    if (rows > 0)
+        countBox->setText(QString::number(rows));
+    DoEvents();
+}
+
 void setUpGrid(ubGrid* grid, const QString& heading, const QList<int>& widths)
 {
     grid->setRedraw(false);
@@ -37,9 +49,10 @@ void loadOneColumnList(frmMain& form, ubGrid* grid, QLineEdit* countBox, const Q
             const int row = grid->rows() + 1;
             grid->setRows(row);
             grid->setCelltext(row, 1, line);
-            countBox->setText(QString::number(row));
-            DoEventsIfDue();
+            yieldShowingCount(countBox, row);
         }
+        if (grid->rows() > 0)
+            countBox->setText(QString::number(grid->rows()));
     }
     if (redrawWhenFilled && grid->rows() > 0)
         grid->setRedraw(true);
@@ -54,7 +67,7 @@ void module_accountsgrid(frmMain& form)
     QStringList lines;
     if (readTextLines(form.pathInFolder(datafile::accounts()), &lines)) {
         for (const QString& line : lines) {
-            DoEventsIfDue();
+            yieldShowingCount(form.txtAccountsCount, grid->rows());
             // A malformed line is skipped rather than ending the load: stopping there would make
             // the next Update drop every account after it.
             AccountLine account;
@@ -65,8 +78,9 @@ void module_accountsgrid(frmMain& form)
             grid->setCelltext(row, 1, account.server);
             grid->setCelltext(row, 2, account.login);
             grid->setCelltext(row, 3, account.password);
-            form.txtAccountsCount->setText(QString::number(row));
         }
+        if (grid->rows() > 0)
+            form.txtAccountsCount->setText(QString::number(grid->rows()));
     }
     if (grid->rows() > 0)
         grid->setRedraw(true);

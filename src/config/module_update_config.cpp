@@ -12,17 +12,22 @@
 #include <QLabel>
 
 namespace {
-// Writes one grid's rows, showing "Updating <row> <what>." for each row as it goes.
+// Writes one grid's rows, showing "Updating <row> <what>." as it goes. The text is set when the
+// window gets to show it (before a yield, and for the last row), not for every row.
 void saveList(frmMain& form, ubGrid* grid, const QString& file, const QString& what,
               bool yieldPerRow, QFileDevice::Permissions permissions = {})
 {
     QLabel* progress = form.splash().label;
+    auto showProgress = [&](int row) {
+        progress->setText(QStringLiteral("Updating ") + QString::number(row) + QLatin1Char(' ') +
+                          what + QLatin1Char('.'));
+    };
     const int rows = grid->rows();
     QStringList lines;
     lines.reserve(rows);
     for (int row = 1; row <= rows; ++row) {
-        progress->setText(QStringLiteral("Updating ") + QString::number(row) + QLatin1Char(' ') +
-                          what + QLatin1Char('.'));
+        if (row == rows || (yieldPerRow && isYieldDue()))
+            showProgress(row);
         if (yieldPerRow)
             DoEventsIfDue();
         if (grid->cols() >= 3)

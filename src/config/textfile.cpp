@@ -10,7 +10,7 @@ namespace {
 QString decodeLine(QByteArrayView bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
+    QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
     return decodeWindows1252(bytes);
@@ -19,7 +19,8 @@ QString decodeLine(QByteArrayView bytes)
 bool isValidUtf8(const QByteArray& bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)utf8(bytes);
+    // decode() converts at once; the call operator alone would defer the work and the check.
+    const QString text = utf8.decode(bytes);
     return !utf8.hasError();
 }
 } // namespace

@@ -33,6 +33,7 @@ ubGrid::ubGrid(QWidget* parent)
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         // A refill makes the first row current.
         m_current = m_model->rows() > 0 ? 1 : 0;
+        applyColumnWidths();
         applyCurrent();
     });
 }
@@ -89,8 +90,21 @@ void ubGrid::setHeadingtext(const QString& text)
 
 void ubGrid::setColwidth(int col, int pixels)
 {
-    if (col >= 1)
-        setColumnWidth(col - 1, pixels);
+    if (col < 1)
+        return;
+    if (m_colWidths.size() < col)
+        m_colWidths.resize(col, -1);
+    m_colWidths[col - 1] = pixels;
+    applyColumnWidths();
+}
+
+void ubGrid::applyColumnWidths()
+{
+    const int known = m_model->columnCount();
+    for (int c = 0; c < m_colWidths.size() && c < known; ++c) {
+        if (m_colWidths.at(c) >= 0)
+            setColumnWidth(c, m_colWidths.at(c));
+    }
 }
 
 QString ubGrid::celltext(int row, int col) const

@@ -43,8 +43,11 @@ public:
 private:
     void onCurrentChanged(const QModelIndex& current);
     void applyCurrent();
+    void applyColumnWidths();
 
     ubGridModel* m_model;
     QString m_headingText;
+    // Widths asked for, kept until the view knows the columns (painting may be suspended).
+    QList<int> m_colWidths;
     int m_current = 0; // 1-based, 0 for none
 };

@@ -238,8 +238,9 @@ void ConfigWindowTest::updateWritesExactBytes()
     form.cmdupdateconfig_Click();
 
     QCOMPARE(folder.read("accounts.dat"), QByteArray("pop.example.org,me,p,w\r\nabc,,\r\n"));
-    QCOMPARE(QFile::permissions(folder.file("accounts.dat")) & 0x0fff,
-             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                        QFileDevice::WriteOther;
+    QCOMPARE(QFile::permissions(folder.file("accounts.dat")) & others, QFileDevice::Permissions());
     QCOMPARE(folder.read("keywords.dat"), QByteArray(" free \r\n\r\n"));
     QCOMPARE(folder.read("whitelist.dat"), QByteArray("caf\xc3\xa9@example.org\r\n"));
     QCOMPARE(folder.read("blacklist.dat"), QByteArray());

@@ -7,6 +7,11 @@
 #include <QFile>
 #include <QTest>
 
+namespace {
+constexpr auto kAnyoneButOwner = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                 QFileDevice::ReadOther | QFileDevice::WriteOther;
+}
+
 class DataFilesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -106,11 +111,13 @@ void DataFilesTest::ownerOnlyPermissions()
     const QString path = folder.file(QStringLiteral("accounts.dat"));
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     QVERIFY(writeTextLines(path, {QStringLiteral("pop.example.org,a,b")}, ownerOnly));
-    QCOMPARE(QFile::permissions(path) & 0x0fff, ownerOnly);
+    QCOMPARE(QFile::permissions(path) & kAnyoneButOwner, QFileDevice::Permissions());
+    QVERIFY((QFile::permissions(path) & ownerOnly) == ownerOnly);
     // A rewrite over a file someone made world-readable makes it private again.
     QFile::setPermissions(path, ownerOnly | QFileDevice::ReadOther | QFileDevice::ReadGroup);
     QVERIFY(writeTextLines(path, {QStringLiteral("pop.example.org,a,c")}, ownerOnly));
-    QCOMPARE(QFile::permissions(path) & 0x0fff, ownerOnly);
+    QCOMPARE(QFile::permissions(path) & kAnyoneButOwner, QFileDevice::Permissions());
+    QVERIFY((QFile::permissions(path) & ownerOnly) == ownerOnly);
 }
 
 void DataFilesTest::accountLines_data()
