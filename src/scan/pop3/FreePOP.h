@@ -1,0 +1,150 @@
+#pragma once
+
+#include "scan/pop3/parsedmessage.h"
+#include "scan/pop3/pop3replyreader.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QDeadlineTimer;
+class QEventLoop;
+class Pop3Transport;
+
+// The POP3 client the scan uses: one connection and one current message at a time.
+//
+// Every operation looks synchronous to its caller but waits for the server in a local event
+// loop, so the window keeps painting and timers keep firing meanwhile. poptimeout() seconds bound
+// each whole operation (not each read): a server that answers too slowly fails the operation.
+// After any operation ErrorCode() tells whether it worked.
+//
+// A mail server may be given as "host" (port popport(), 110 unless changed), "host:port",
+// "[IPv6 address]" or "[IPv6 address]:port".
+//
+// The password never appears in errorString() or any other output.
+class FreePOP : public QObject {
+    Q_OBJECT
+public:
+    // The values ErrorCode() returns.
+    enum Error {
+        NoError = 0,
+        ConnectionFailed = 1,  // bad server name or port, refused, unreachable, greeted with -ERR
+        LoginRefused = 2,      // the server refused the login name or the password
+        CommandRefused = 3,    // the server answered -ERR (no such message, DELE refused, ...)
+        ProtocolError = 4,     // an answer that is not POP3; the connection is dropped
+        TimedOut = 5,          // the operation took longer than poptimeout(); connection dropped
+        ConnectionLost = 6,    // the connection ended; every later call fails at once until Connect
+        MessageTooLarge = 7,   // larger than Pop3Limits::maxMessageSize; it stays on the server
+        LineTooLong = 8,       // a message line longer than Pop3Limits::maxMessageLine; ditto
+        FileWriteFailed = 9,   // SaveMessage could not write its file completely
+        NoCurrentMessage = 10, // no message was fetched successfully
+        NotConnected = 11,     // no Connect (or it failed, or Disconnect followed)
+        BadArgument = 12,      // a message number below 1, or a line break in a login or password
+        Busy = 13,             // called while another operation of this component was waiting
+        Interrupted = 14,      // the application quit while an operation waited; connection dropped
+    };
+    Q_ENUM(Error)
+
+    explicit FreePOP(QObject* parent = nullptr);
+    ~FreePOP() override;
+
+    void setPophostname(const QString& hostname) { m_hostname = hostname; }
+    QString pophostname() const { return m_hostname; }
+    void setPopusername(const QString& username) { m_username = username; }
+    QString popusername() const { return m_username; }
+    void setPoppassword(const QString& password) { m_password = password; }
+    QString poppassword() const { return m_password; }
+    // The port for a server given without one.
+    void setPopport(int port) { m_port = port; }
+    int popport() const { return m_port; }
+    // Seconds an operation may take; values below 1 count as 1.
+    void setPoptimeout(int seconds) { m_timeout = seconds; }
+    int poptimeout() const { return m_timeout; }
+
+    // Bounds on what the server may send (defaults in Pop3Limits); for tests and tuning.
+    void setLimits(const Pop3Limits& limits);
+    Pop3Limits limits() const { return m_reader.limits(); }
+
+    // Connects, reads the greeting, logs in with USER and PASS and reads the message count with
+    // STAT. An open connection is dropped first, without QUIT, so its deletions do not happen.
+    virtual void Connect();
+    // 0 after a successful operation, one of Error after a failed one.
+    virtual int ErrorCode() const { return m_error; }
+    // A readable account of the last failure; empty after success.
+    QString errorString() const { return m_errorString; }
+    // The number of messages STAT reported at Connect; 0 when not connected.
+    virtual int MessageCount() const { return m_messageCount; }
+    // Retrieves message n (RETR n), which becomes the current message. On failure there is no
+    // current message; a refused number or an oversized message leaves the session usable.
+    virtual void FetchMessage(int n);
+    // Parses the current message; the reads below describe it afterwards (and are empty before).
+    virtual void CompleteFetch();
+    virtual QString Sender() const { return m_message.sender; }
+    virtual QString Subject() const { return m_message.subject; }
+    virtual QString Body() const { return m_message.body; }
+    // The topmost field of that name ("Received:"; the colon is optional), unfolded and decoded;
+    // empty when absent.
+    virtual QString HeaderValue(const QString& name) const;
+    // Writes the current message as an HTML page (see messagepage.h) to path, replacing a file
+    // there. The folder must exist. The file is complete or not written at all.
+    virtual void SaveMessage(const QString& path);
+    // Marks the current message for deletion (DELE); it leaves the server at Disconnect.
+    virtual void DeleteMessage();
+    // Logs out (QUIT), which removes the marked messages, and closes the connection. Without a
+    // connection it does nothing.
+    virtual void Disconnect();
+
+    // The raw current message as retrieved (line ends as sent, dot-stuffing undone).
+    const QByteArray& rawMessage() const { return m_raw; }
+
+private:
+    enum class Link { None, Connecting, Open, Lost };
+    enum class Reply { Status, MultiLine };
+
+    bool beginOperation();
+    void endOperation() { m_busy = false; }
+    bool requireOpenLink();
+    bool openLink(const QDeadlineTimer& deadline);
+    bool exchange(const QByteArray& command, Reply kind, const QDeadlineTimer& deadline);
+    bool waitForEvent(const QDeadlineTimer& deadline);
+    void wake();
+    void dropLink(const QString& reason);
+    void closeLink();
+    void clearCurrent();
+    void succeed();
+    void fail(Error error, const QString& text);
+    QString serverText() const;
+    int timeoutSeconds() const;
+    QDeadlineTimer operationDeadline() const;
+
+    void onOpened();
+    void onReadyRead();
+    void onClosed(const QString& reason);
+
+    QString m_hostname;
+    QString m_username;
+    QString m_password;
+    int m_port = 110;
+    int m_timeout = 120;
+
+    std::unique_ptr<Pop3Transport> m_transport;
+    Pop3ReplyReader m_reader;
+    Link m_link = Link::None;
+    QString m_lostReason;
+    QString m_connectedTo; // "host:port" of the open connection, for error texts
+
+    int m_messageCount = 0;
+    int m_current = 0; // number of the current message, 0 for none
+    QByteArray m_raw;
+    ParsedMessage m_message;
+    bool m_parsed = false;
+
+    int m_error = NoError;
+    QString m_errorString;
+
+    QEventLoop* m_loop = nullptr;
+    bool m_woken = false;
+    bool m_busy = false;
+};

@@ -1,0 +1,108 @@
+#include "scan/pop3/messagepage.h"
+
+#include "scan/pop3/parsedmessage.h"
+
+#include <QIODevice>
+
+namespace {
+
+// The raw message is escaped and written in pieces of this size, so a large message never needs
+// a second full-size copy in memory.
+constexpr qsizetype kChunk = 64 * 1024;
+
+void appendEscaped(QByteArray& out, char c) {
+    switch (c) {
+    case '&':
+        out.append("&amp;");
+        break;
+    case '<':
+        out.append("&lt;");
+        break;
+    case '>':
+        out.append("&gt;");
+        break;
+    case '"':
+        out.append("&quot;");
+        break;
+    case '\'':
+        out.append("&#39;");
+        break;
+    default:
+        out.append(c);
+    }
+}
+
+QByteArray escapeText(const QString& text) {
+    return escapeHtml(text.toUtf8());
+}
+
+// Writes the raw message escaped, as UTF-8 when it is valid UTF-8 and otherwise byte by byte as
+// ISO-8859-1 characters. Markup characters are ASCII and never part of a multi-byte sequence, so
+// escaping works on bytes in both cases.
+bool writeSource(QIODevice& device, const QByteArray& raw, bool utf8) {
+    QByteArray piece;
+    piece.reserve(kChunk * 2 + 16);
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (utf8 || static_cast<unsigned char>(c) < 0x80) {
+            appendEscaped(piece, c);
+        } else {
+            const auto byte = static_cast<unsigned char>(c);
+            piece.append(static_cast<char>(0xC0 | (byte >> 6)));
+            piece.append(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+        if (piece.size() >= kChunk * 2) {
+            if (device.write(piece) != piece.size())
+                return false;
+            piece.clear();
+        }
+    }
+    return device.write(piece) == piece.size();
+}
+
+} // namespace
+
+QByteArray escapeHtml(QByteArrayView text) {
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 8);
+    for (char c : text)
+        appendEscaped(out, c);
+    return out;
+}
+
+bool writeMessagePage(QIODevice& device, const ParsedMessage& message, const QByteArray& raw) {
+    const bool utf8 = QByteArrayView(raw).isValidUtf8();
+    const QString title =
+        message.subject.isEmpty() ? QStringLiteral("(no subject)") : message.subject;
+
+    QByteArray head;
+    head += "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
+            // Nothing on the page may load or run, whatever a browser makes of it.
+            "<meta http-equiv=\"Content-Security-Policy\" "
+            "content=\"default-src 'none'; style-src 'unsafe-inline'\">\n"
+            "<meta name=\"message-source-encoding\" content=\"";
+    head += utf8 ? "utf-8" : "iso-8859-1";
+    head += "\">\n<title>" + escapeText(title) +
+            "</title>\n"
+            "<style>th{text-align:left;padding-right:1em}"
+            "pre{white-space:pre-wrap;word-wrap:break-word}</style>\n"
+            "</head>\n<body>\n<table>\n";
+    const struct {
+        const char* label;
+        const char* field;
+    } rows[] = {{"From", "From"}, {"To", "To"}, {"Date", "Date"}, {"Subject", "Subject"}};
+    for (const auto& row : rows) {
+        head += "<tr><th>";
+        head += row.label;
+        head += "</th><td>" + escapeText(message.header(QString::fromLatin1(row.field))) +
+                "</td></tr>\n";
+    }
+    head += "</table>\n<hr>\n<pre id=\"message-source\">";
+
+    if (device.write(head) != head.size())
+        return false;
+    if (!writeSource(device, raw, utf8))
+        return false;
+    const QByteArray tail = "</pre>\n</body>\n</html>\n";
+    return device.write(tail) == tail.size();
+}

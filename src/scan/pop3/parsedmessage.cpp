@@ -1,0 +1,198 @@
+#include "scan/pop3/parsedmessage.h"
+
+#include <QStringList>
+
+#include <gmime/gmime.h>
+
+#include <cerrno>
+#include <iconv.h>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace {
+
+// Multiparts nested deeper than this are not looked into; real mail nests a handful of levels,
+// and the bound keeps a crafted message from exhausting the stack.
+constexpr int kMaxNesting = 64;
+
+struct GObjectUnref {
+    void operator()(gpointer object) const {
+        if (object)
+            g_object_unref(object);
+    }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+// The parser options for every message: undecodable 8-bit header text is tried as UTF-8, then as
+// Windows-1252, the usual charset of unlabelled Western mail.
+GMimeParserOptions* parserOptions() {
+    static GMimeParserOptions* options = [] {
+        g_mime_init();
+        GMimeParserOptions* created = g_mime_parser_options_new();
+        const char* fallback[] = {"UTF-8", "windows-1252", nullptr};
+        g_mime_parser_options_set_fallback_charsets(created, fallback);
+        g_mime_parser_options_set_rfc2047_compliance_mode(created, GMIME_RFC_COMPLIANCE_LOOSE);
+        return created;
+    }();
+    return options;
+}
+
+// Converts with iconv; an invalid or truncated sequence becomes U+FFFD and conversion goes on.
+std::optional<QString> convertToUnicode(QByteArrayView bytes, const char* charset) {
+    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+    if (cd == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)))
+        return std::nullopt;
+
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    QByteArray out(bytes.size() + bytes.size() / 2 + 16, Qt::Uninitialized);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = static_cast<size_t>(bytes.size());
+    qsizetype used = 0;
+    const auto room = [&](qsizetype needed) {
+        if (out.size() - used < needed)
+            out.resize(qMax(out.size() * 2, used + needed));
+    };
+    for (bool flushing = false;;) {
+        room(16);
+        char* outStart = out.data() + used;
+        char* outPtr = outStart;
+        size_t outLeft = static_cast<size_t>(out.size() - used);
+        // A last call with no input writes out the state of stateful charsets (ISO-2022-JP).
+        const size_t result = flushing ? iconv(cd, nullptr, nullptr, &outPtr, &outLeft)
+                                       : iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        used += outPtr - outStart;
+        if (result != static_cast<size_t>(-1)) {
+            if (flushing)
+                break;
+            flushing = true;
+            continue;
+        }
+        if (error == E2BIG) {
+            room(out.size());
+            continue;
+        }
+        if (flushing || inLeft == 0)
+            break;
+        // EILSEQ or EINVAL: one byte that does not belong to the charset.
+        room(3);
+        memcpy(out.data() + used, kReplacement, 3);
+        used += 3;
+        ++in;
+        --inLeft;
+    }
+    g_mime_iconv_close(cd);
+    out.truncate(used);
+    return QString::fromUtf8(out);
+}
+
+QString guessCharset(QByteArrayView bytes) {
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+    if (std::optional<QString> text = convertToUnicode(bytes, "windows-1252"))
+        return *text;
+    return QString::fromLatin1(bytes);
+}
+
+QString partText(GMimePart* part) {
+    GMimeDataWrapper* content = g_mime_part_get_content(part);
+    if (!content)
+        return QString();
+    GObjectPtr<GMimeStream> decoded(g_mime_stream_mem_new());
+    // Undoes the transfer encoding. A damaged encoding yields what could be decoded.
+    g_mime_data_wrapper_write_to_stream(content, decoded.get());
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
+    const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+    QString text = decodeCharset(QByteArrayView(bytes->data, bytes->len), QByteArray(charset));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+void collectText(GMimeObject* object, QStringList& texts, int depth) {
+    if (!object || depth > kMaxNesting)
+        return;
+    if (GMIME_IS_MULTIPART(object)) {
+        GMimeMultipart* multipart = GMIME_MULTIPART(object);
+        const int count = g_mime_multipart_get_count(multipart);
+        for (int i = 0; i < count; ++i)
+            collectText(g_mime_multipart_get_part(multipart, i), texts, depth + 1);
+    } else if (GMIME_IS_MESSAGE_PART(object)) {
+        // A forwarded or bounced message: its text counts as much as the outer message's.
+        if (GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object)))
+            collectText(g_mime_message_get_mime_part(inner), texts, depth + 1);
+    } else if (GMIME_IS_PART(object)) {
+        GMimeContentType* type = g_mime_object_get_content_type(object);
+        if (type && (g_mime_content_type_is_type(type, "text", "plain") ||
+                     g_mime_content_type_is_type(type, "text", "html")))
+            texts.append(partText(GMIME_PART(object)));
+    }
+}
+
+void collectHeaders(GMimeObject* object, QList<MessageHeader>& headers) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    if (!list)
+        return;
+    const int count = g_mime_header_list_get_count(list);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
+        // The value comes back unfolded and decoded, in UTF-8.
+        headers.append({QString::fromUtf8(g_mime_header_get_name(header)),
+                        QString::fromUtf8(g_mime_header_get_value(header))});
+    }
+}
+
+} // namespace
+
+QString ParsedMessage::header(QStringView name) const {
+    name = name.trimmed();
+    if (name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    name = name.trimmed();
+    for (const MessageHeader& field : headers) {
+        if (QStringView(field.name).compare(name, Qt::CaseInsensitive) == 0)
+            return field.value;
+    }
+    return QString();
+}
+
+QString decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
+    const QByteArray name = charset.trimmed().toLower();
+    if (name == "utf-8" || name == "utf8")
+        return QString::fromUtf8(bytes);
+    // ASCII labels are the default that mailers write without looking at the text.
+    if (name.isEmpty() || name == "us-ascii" || name == "ascii")
+        return guessCharset(bytes);
+    if (std::optional<QString> text = convertToUnicode(bytes, name.constData()))
+        return *text;
+    return guessCharset(bytes);
+}
+
+ParsedMessage parseMessage(const QByteArray& raw) {
+    GMimeParserOptions* options = parserOptions();
+    ParsedMessage parsed;
+
+    GObjectPtr<GMimeStream> stream(
+        g_mime_stream_mem_new_with_buffer(raw.constData(), static_cast<size_t>(raw.size())));
+    GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+    g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+    GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
+    if (!message) {
+        parsed.body = guessCharset(raw);
+        parsed.body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        return parsed;
+    }
+
+    GMimeObject* top = g_mime_message_get_mime_part(message.get());
+    collectHeaders(GMIME_OBJECT(message.get()), parsed.headers);
+    if (top)
+        collectHeaders(top, parsed.headers);
+    parsed.sender = parsed.header(u"From");
+    parsed.subject = parsed.header(u"Subject");
+
+    QStringList texts;
+    collectText(top, texts, 0);
+    parsed.body = texts.join(QLatin1Char('\n'));
+    return parsed;
+}
