@@ -1,0 +1,236 @@
+#include "support/scriptedpop3server.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+ScriptedPop3Server::ScriptedPop3Server(QObject* parent)
+    : QObject(parent) {
+    connect(&m_server, &QTcpServer::newConnection, this, &ScriptedPop3Server::onNewConnection);
+    connect(&m_dripTimer, &QTimer::timeout, this, &ScriptedPop3Server::onDripTick);
+}
+
+ScriptedPop3Server::~ScriptedPop3Server() {
+    // The connections are children of the listening server, which outlives this body; they must
+    // not call back into members already gone.
+    m_server.close();
+    const QList<QTcpSocket*> sockets = m_server.findChildren<QTcpSocket*>();
+    for (QTcpSocket* socket : sockets) {
+        socket->disconnect(this);
+        socket->abort();
+    }
+}
+
+bool ScriptedPop3Server::listen() {
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+QString ScriptedPop3Server::address() const {
+    return QStringLiteral("127.0.0.1:%1").arg(port());
+}
+
+ScriptedPop3Server& ScriptedPop3Server::add(Step step) {
+    m_steps.append(std::move(step));
+    // A step added while a client waits may be runnable at once.
+    QMetaObject::invokeMethod(this, &ScriptedPop3Server::run, Qt::QueuedConnection);
+    return *this;
+}
+
+ScriptedPop3Server& ScriptedPop3Server::expect(const QString& pattern) {
+    return add({Kind::Expect, QRegularExpression(QRegularExpression::anchoredPattern(pattern)),
+                QByteArray(), 0});
+}
+
+ScriptedPop3Server& ScriptedPop3Server::expectLine(const QString& line) {
+    return expect(QRegularExpression::escape(line));
+}
+
+ScriptedPop3Server& ScriptedPop3Server::send(const QByteArray& bytes) {
+    return add({Kind::Send, QRegularExpression(), bytes, 0});
+}
+
+ScriptedPop3Server& ScriptedPop3Server::reply(const QByteArray& line) {
+    return send(line + "\r\n");
+}
+
+ScriptedPop3Server& ScriptedPop3Server::drip(const QByteArray& bytes, int intervalMs) {
+    return add({Kind::Drip, QRegularExpression(), bytes, intervalMs});
+}
+
+ScriptedPop3Server& ScriptedPop3Server::drop() {
+    return add({Kind::Drop, QRegularExpression(), QByteArray(), 0});
+}
+
+ScriptedPop3Server& ScriptedPop3Server::stall() {
+    return add({Kind::Stall, QRegularExpression(), QByteArray(), 0});
+}
+
+ScriptedPop3Server& ScriptedPop3Server::login(const QString& user, const QString& password,
+                                              int messages) {
+    reply("+OK POP3 server ready");
+    expectLine(QStringLiteral("USER ") + user);
+    reply("+OK");
+    expectLine(QStringLiteral("PASS ") + password);
+    reply("+OK logged in");
+    expectLine(QStringLiteral("STAT"));
+    return reply("+OK " + QByteArray::number(messages) + " " + QByteArray::number(messages * 1000));
+}
+
+ScriptedPop3Server& ScriptedPop3Server::message(int n, const QByteArray& raw) {
+    expectLine(QStringLiteral("RETR %1").arg(n));
+    return send("+OK " + QByteArray::number(raw.size()) + " octets\r\n" + dotStuff(raw) + ".\r\n");
+}
+
+ScriptedPop3Server& ScriptedPop3Server::quit() {
+    expectLine(QStringLiteral("QUIT"));
+    reply("+OK bye");
+    return drop();
+}
+
+QByteArray ScriptedPop3Server::dotStuff(const QByteArray& raw) {
+    QByteArray out;
+    out.reserve(raw.size() + raw.size() / 64 + 2);
+    bool lineStart = true;
+    for (char c : raw) {
+        if (lineStart && c == '.')
+            out.append('.');
+        out.append(c);
+        lineStart = c == '\n';
+    }
+    if (!out.isEmpty() && !out.endsWith('\n'))
+        out.append("\r\n");
+    return out;
+}
+
+void ScriptedPop3Server::onNewConnection() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        ++m_connections;
+        if (m_socket) {
+            // The previous client is replaced; a stall waiting on it is over.
+            QTcpSocket* previous = m_socket;
+            m_socket = nullptr;
+            previous->abort();
+            previous->deleteLater();
+            if (!isFinished() && m_steps[m_next].kind == Kind::Stall)
+                ++m_next;
+        }
+        m_dripTimer.stop();
+        m_lines.clear();
+        m_socket = socket;
+        connect(socket, &QTcpSocket::readyRead, this, &ScriptedPop3Server::onReadyRead);
+        connect(socket, &QTcpSocket::disconnected, this,
+                [this, socket] { onDisconnected(socket); });
+    }
+    run();
+}
+
+void ScriptedPop3Server::onReadyRead() {
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket)
+        return;
+    // Lines on a connection the script has left are recorded too, but not acted on.
+    QByteArray& buffer = m_lineBuffers[socket];
+    buffer.append(socket->readAll());
+    qsizetype newline;
+    while ((newline = buffer.indexOf('\n')) >= 0) {
+        QByteArray line = buffer.left(newline);
+        buffer.remove(0, newline + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QString text = QString::fromUtf8(line);
+        m_received.append(text);
+        if (socket == m_socket)
+            m_lines.append(text);
+    }
+    run();
+}
+
+void ScriptedPop3Server::onDisconnected(QTcpSocket* socket) {
+    m_lineBuffers.remove(socket);
+    socket->deleteLater();
+    if (socket != m_socket)
+        return;
+    m_socket = nullptr;
+    m_dripTimer.stop();
+    if (!isFinished() &&
+        (m_steps[m_next].kind == Kind::Stall || m_steps[m_next].kind == Kind::Drip))
+        ++m_next;
+    run();
+}
+
+void ScriptedPop3Server::onDripTick() {
+    if (!m_socket || isFinished()) {
+        m_dripTimer.stop();
+        return;
+    }
+    const Step& step = m_steps[m_next];
+    m_socket->write(step.bytes.mid(m_dripPos, 1));
+    if (++m_dripPos >= step.bytes.size()) {
+        m_dripTimer.stop();
+        ++m_next;
+        run();
+    }
+}
+
+void ScriptedPop3Server::run() {
+    while (m_socket && !isFinished() && !m_dripTimer.isActive()) {
+        const Step& step = m_steps[m_next];
+        switch (step.kind) {
+        case Kind::Expect: {
+            if (m_lines.isEmpty())
+                return;
+            const QString line = m_lines.takeFirst();
+            if (!step.pattern.match(line).hasMatch()) {
+                mismatch(QStringLiteral("expected a line matching \"%1\", got \"%2\"")
+                             .arg(step.pattern.pattern(), masked(line)));
+                return;
+            }
+            ++m_next;
+            break;
+        }
+        case Kind::Send:
+            m_socket->write(step.bytes);
+            ++m_next;
+            break;
+        case Kind::Drip:
+            if (step.bytes.isEmpty()) {
+                ++m_next;
+                break;
+            }
+            m_dripPos = 0;
+            m_dripTimer.start(step.intervalMs);
+            return;
+        case Kind::Drop: {
+            ++m_next;
+            QTcpSocket* socket = m_socket;
+            m_socket = nullptr;
+            m_lines.clear();
+            // Whatever was written still goes out before the connection closes.
+            socket->disconnectFromHost();
+            return;
+        }
+        case Kind::Stall:
+            return;
+        }
+    }
+    if (m_socket && isFinished() && !m_lines.isEmpty() && m_failure.isEmpty())
+        m_failure =
+            QStringLiteral("line after the end of the script: \"%1\"").arg(masked(m_lines.first()));
+}
+
+void ScriptedPop3Server::mismatch(const QString& text) {
+    if (m_failure.isEmpty())
+        m_failure = text;
+    m_next = m_steps.size();
+    if (m_socket) {
+        m_socket->write("-ERR unexpected command\r\n");
+        QTcpSocket* socket = m_socket;
+        m_socket = nullptr;
+        socket->disconnectFromHost();
+    }
+}
+
+QString ScriptedPop3Server::masked(const QString& line) {
+    if (line.startsWith(QLatin1String("PASS "), Qt::CaseInsensitive))
+        return QStringLiteral("PASS ***");
+    return line;
+}
