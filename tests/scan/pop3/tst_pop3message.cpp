@@ -1,0 +1,406 @@
+#include "scan/pop3/messagepage.h"
+#include "scan/pop3/parsedmessage.h"
+#include "support/corpus.h"
+
+#include <QBuffer>
+#include <QRandomGenerator>
+#include <QTest>
+
+namespace {
+
+QByteArray withHeaders(const QByteArray& headers, const QByteArray& body) {
+    return "From: sender@example.com\r\n" + headers + "\r\n" + body;
+}
+
+QByteArray pageOf(const QByteArray& raw) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!writeMessagePage(buffer, parseMessage(raw), raw))
+        return QByteArray();
+    return buffer.data();
+}
+
+// Gets the message back from a page the way its format describes, independently of the writer.
+QByteArray recoverSource(const QByteArray& page) {
+    const QByteArray startTag = "<pre id=\"message-source\">";
+    const qsizetype start = page.indexOf(startTag);
+    if (start < 0)
+        return "(no source element)";
+    const qsizetype from = start + startTag.size();
+    const qsizetype end = page.indexOf("</pre>", from);
+    if (end < 0)
+        return "(source element not closed)";
+
+    static const struct {
+        QByteArray entity;
+        char character;
+    } entities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}, {"&amp;", '&'}};
+    QByteArray text;
+    for (qsizetype i = from; i < end;) {
+        bool replaced = false;
+        if (page[i] == '&') {
+            for (const auto& e : entities) {
+                if (QByteArrayView(page).sliced(i).startsWith(e.entity)) {
+                    text.append(e.character);
+                    i += e.entity.size();
+                    replaced = true;
+                    break;
+                }
+            }
+            if (!replaced)
+                return "(bare ampersand in the source)";
+        } else {
+            text.append(page[i++]);
+        }
+    }
+    if (page.contains("<meta name=\"message-source-encoding\" content=\"utf-8\">"))
+        return text;
+    if (page.contains("<meta name=\"message-source-encoding\" content=\"iso-8859-1\">"))
+        return QString::fromUtf8(text).toLatin1();
+    return "(no source encoding)";
+}
+
+} // namespace
+
+class TestPop3Message : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void decodesSenderAndSubject_data();
+    void decodesSenderAndSubject();
+    void findsHeaderFields();
+    void extractsBodyText_data();
+    void extractsBodyText();
+    void decodesCharsets_data();
+    void decodesCharsets();
+    void survivesGarbage_data();
+    void survivesGarbage();
+    void pageEscapesAndKeepsTheSource_data();
+    void pageEscapesAndKeepsTheSource();
+    void parsesTheCorpus_data();
+    void parsesTheCorpus();
+};
+
+void TestPop3Message::decodesSenderAndSubject_data() {
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("subject");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("decodedSubject");
+
+    QTest::newRow("plain text stays as received")
+        << QByteArray("\"Start Now\" <startnow2002@hotmail.com>") << QByteArray("Hello \"World\"")
+        << "\"Start Now\" <startnow2002@hotmail.com>"
+        << "Hello \"World\"";
+    QTest::newRow("Q words in UTF-8, quotes kept")
+        << QByteArray("\"=?utf-8?Q?Start_Now?=\" <startnow2002@hotmail.com>")
+        << QByteArray("=?UTF-8?Q?Caf=C3=A9_cr=C3=A8me?=")
+        << "\"Start Now\" <startnow2002@hotmail.com>" << QStringLiteral("Caf\u00e9 cr\u00e8me");
+    QTest::newRow("B words") << QByteArray("=?utf-8?B?8J+SsCBGUkVFIG1vbmV5?= <a@example.com>")
+                             << QByteArray("=?utf-8?B?8J+SsCBGUkVFIG1vbmV5?=")
+                             << QStringLiteral("\U0001F4B0 FREE money <a@example.com>")
+                             << QStringLiteral("\U0001F4B0 FREE money");
+    QTest::newRow("ISO-8859-1 words")
+        << QByteArray("=?iso-8859-1?q?J=FCrgen?= <j@example.com>")
+        << QByteArray("=?ISO-8859-1?B?R3L832U=?=") << QStringLiteral("J\u00fcrgen <j@example.com>")
+        << QStringLiteral("Gr\u00fc\u00dfe");
+    // The blank between two encoded words is not part of the text; a spammer splits words so.
+    QTest::newRow("adjacent words")
+        << QByteArray("a@example.com") << QByteArray("=?utf-8?Q?FR?= =?utf-8?Q?EE?= pills")
+        << "a@example.com"
+        << "FREE pills";
+    QTest::newRow("folded") << QByteArray("Someone\r\n <s@example.com>")
+                            << QByteArray("first half\r\n\tsecond half")
+                            << "Someone <s@example.com>"
+                            << "first half\tsecond half";
+    QTest::newRow("raw 8-bit Latin-1")
+        << QByteArray("J\xfcrgen <j@example.com>") << QByteArray("caf\xe9 cr\xe8me")
+        << QStringLiteral("J\u00fcrgen <j@example.com>") << QStringLiteral("caf\u00e9 cr\u00e8me");
+    QTest::newRow("raw 8-bit UTF-8")
+        << QByteArray("J\xc3\xbcrgen <j@example.com>") << QByteArray("caf\xc3\xa9")
+        << QStringLiteral("J\u00fcrgen <j@example.com>") << QStringLiteral("caf\u00e9");
+    QTest::newRow("empty values") << QByteArray("") << QByteArray("") << ""
+                                  << "";
+}
+
+void TestPop3Message::decodesSenderAndSubject() {
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, subject);
+    QFETCH(QString, sender);
+    QFETCH(QString, decodedSubject);
+
+    const ParsedMessage parsed =
+        parseMessage("From: " + from + "\r\nSubject: " + subject + "\r\n\r\nbody\r\n");
+    QCOMPARE(parsed.sender, sender);
+    QCOMPARE(parsed.subject, decodedSubject);
+}
+
+void TestPop3Message::findsHeaderFields() {
+    const ParsedMessage parsed =
+        parseMessage("Received: from mail.example.net (mail.example.net [192.0.2.1])\r\n"
+                     "\tby mx.example.com with ESMTP id 1234\r\n"
+                     "\tfor <alice@example.com>; Mon, 2 Sep 2002 10:00:00 +0000\r\n"
+                     "Received: from [198.51.100.7] by mail.example.net\r\n"
+                     "X-Empty:\r\n"
+                     "Subject: first\r\n"
+                     "subject: second\r\n"
+                     "Content-Type: text/plain; charset=us-ascii\r\n"
+                     "\r\n"
+                     "Received: not a header, this is the body\r\n");
+
+    // The topmost field, unfolded.
+    const QString topmost =
+        QStringLiteral("from mail.example.net (mail.example.net [192.0.2.1])"
+                       "\tby mx.example.com with ESMTP id 1234"
+                       "\tfor <alice@example.com>; Mon, 2 Sep 2002 10:00:00 +0000");
+    QCOMPARE(parsed.header(u"Received:"), topmost);
+    QCOMPARE(parsed.header(u"RECEIVED:"), topmost);
+    QCOMPARE(parsed.header(u"received"), topmost);
+    QCOMPARE(parsed.subject, QStringLiteral("first"));
+    QCOMPARE(parsed.header(u"X-Empty:"), QString());
+    QVERIFY(std::any_of(parsed.headers.cbegin(), parsed.headers.cend(),
+                        [](const MessageHeader& h) { return h.name == QLatin1String("X-Empty"); }));
+    QCOMPARE(parsed.header(u"Content-Type:"), QStringLiteral("text/plain; charset=us-ascii"));
+    QCOMPARE(parsed.header(u"X-Absent:"), QString());
+    QCOMPARE(parsed.header(u""), QString());
+    // No From field: an empty sender, not a guess from the body.
+    QVERIFY(parsed.sender.isEmpty());
+    QCOMPARE(parsed.body, QStringLiteral("Received: not a header, this is the body\n"));
+}
+
+void TestPop3Message::extractsBodyText_data() {
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("body");
+
+    QTest::newRow("not MIME") << QByteArray(
+                                     "From: a@example.com\r\nSubject: hi\r\n\r\nJust text.\r\n"
+                                     "Second line.\r\n")
+                              << "Just text.\nSecond line.\n";
+    QTest::newRow("base64") << withHeaders("Content-Type: text/plain; charset=utf-8\r\n"
+                                           "Content-Transfer-Encoding: base64\r\n",
+                                           "QnV5IGNoZWFwIHBpbGxzDQpub3cNCg==\r\n")
+                            << "Buy cheap pills\nnow\n";
+    QTest::newRow("quoted-printable")
+        << withHeaders("Content-Type: text/html; charset=iso-8859-1\r\n"
+                       "Content-Transfer-Encoding: quoted-printable\r\n",
+                       "<a href=3D\"x\">FR=\r\nEE caf=E9</a>\r\n")
+        << QStringLiteral("<a href=\"x\">FREE caf\u00e9</a>\n");
+    QTest::newRow("multipart/alternative")
+        << withHeaders(
+               "MIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=\"b1\"\r\n",
+               "preamble\r\n"
+               "--b1\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nHello plain\r\n"
+               "--b1\r\nContent-Type: text/html; charset=us-ascii\r\n"
+               "Content-Transfer-Encoding: base64\r\n\r\n"
+               "PHA+SGVsbG8gPGI+aHRtbDwvYj48L3A+\r\n"
+               "--b1--\r\nepilogue\r\n")
+        << "Hello plain\n<p>Hello <b>html</b></p>";
+    // Text inside nested multiparts and attached messages counts; other attachments do not.
+    QTest::newRow("nested parts")
+        << withHeaders(
+               "Content-Type: multipart/mixed; boundary=outer\r\n",
+               "--outer\r\nContent-Type: multipart/alternative; boundary=inner\r\n\r\n"
+               "--inner\r\nContent-Type: text/plain\r\n\r\none\r\n"
+               "--inner\r\nContent-Type: text/html\r\n\r\n<i>two</i>\r\n"
+               "--inner--\r\n"
+               "--outer\r\nContent-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n"
+               "\r\nJVBERi0xLjQgc2VjcmV0IHdvcmRz\r\n"
+               "--outer\r\nContent-Type: message/rfc822\r\n\r\n"
+               "Subject: forwarded\r\nContent-Type: text/plain\r\n\r\nthree\r\n"
+               "--outer\r\nContent-Type: text/plain\r\nContent-Disposition: attachment\r\n\r\n"
+               "four\r\n"
+               "--outer--\r\n")
+        << "one\n<i>two</i>\nthree\nfour";
+    QTest::newRow("no text part")
+        << withHeaders("Content-Type: application/pdf\r\nContent-Transfer-Encoding: base64\r\n",
+                       "JVBERi0xLjQgc2VjcmV0IHdvcmRz\r\n")
+        << "";
+}
+
+void TestPop3Message::extractsBodyText() {
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, body);
+    QCOMPARE(parseMessage(raw).body, body);
+}
+
+void TestPop3Message::decodesCharsets_data() {
+    QTest::addColumn<QByteArray>("charsetParameter");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("KOI8-R") << QByteArray("; charset=koi8-r")
+                            << QByteArray("\xf0\xd2\xc9\xd7\xc5\xd4")
+                            << QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442");
+    QTest::newRow("ISO-2022-JP") << QByteArray("; charset=\"ISO-2022-JP\"")
+                                 << QByteArray("\x1b$B$3$s$K$A$O\x1b(B")
+                                 << QStringLiteral("\u3053\u3093\u306b\u3061\u306f");
+    QTest::newRow("Windows-1252 quotes")
+        << QByteArray("; charset=windows-1252") << QByteArray("\x93quoted\x94 \x80")
+        << QStringLiteral("\u201cquoted\u201d \u20ac");
+    QTest::newRow("missing, Latin-1 bytes")
+        << QByteArray() << QByteArray("na\xefve") << QStringLiteral("na\u00efve");
+    QTest::newRow("missing, UTF-8 bytes")
+        << QByteArray() << QByteArray("na\xc3\xafve") << QStringLiteral("na\u00efve");
+    QTest::newRow("us-ascii label on 8-bit text")
+        << QByteArray("; charset=us-ascii") << QByteArray("\x93hi\x94")
+        << QStringLiteral("\u201chi\u201d");
+    QTest::newRow("unknown charset") << QByteArray("; charset=x-klingon") << QByteArray("abc\xe9")
+                                     << QStringLiteral("abc\u00e9");
+    QTest::newRow("invalid bytes for the charset")
+        << QByteArray("; charset=utf-8") << QByteArray("ok \xff ok")
+        << QStringLiteral("ok \ufffd ok");
+}
+
+void TestPop3Message::decodesCharsets() {
+    QFETCH(QByteArray, charsetParameter);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+
+    const QByteArray raw = withHeaders("Content-Type: text/plain" + charsetParameter +
+                                           "\r\nContent-Transfer-Encoding: 8bit\r\n",
+                                       bytes);
+    QCOMPARE(parseMessage(raw).body, text);
+}
+
+void TestPop3Message::survivesGarbage_data() {
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("word"); // a word the body must still show, or empty
+
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("no header at all")
+        << QByteArray("just some FREE text\r\nno colon here\r\n") << "FREE";
+    QTest::newRow("header without a body") << QByteArray("Subject: x\r\nFrom: y") << QString();
+    QByteArray binary(64 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(1234);
+    for (char& c : binary)
+        c = static_cast<char>(generator.bounded(256));
+    QTest::newRow("random bytes") << binary << QString();
+    QTest::newRow("nul bytes in header and body")
+        << QByteArray("Subject: a\0b\r\nFrom: c\0d\r\n\r\nFREE\0money\r\n", 40) << "FREE";
+    QTest::newRow("unclosed multipart")
+        << withHeaders("Content-Type: multipart/mixed; boundary=zz\r\n",
+                       "--zz\r\nContent-Type: text/plain\r\n\r\nFREE offer, never closed")
+        << "FREE";
+    QTest::newRow("empty boundary")
+        << withHeaders("Content-Type: multipart/mixed; boundary=\"\"\r\n",
+                       "--\r\n\r\nFREE\r\n--\r\n")
+        << QString();
+    QTest::newRow("broken encodings")
+        << withHeaders("Subject: =?utf-8?B?###?= =?bogus?Q?=ZZ?= =?utf-8?X?x?=\r\n"
+                       "Content-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n",
+                       "!!!not base64 at all===\r\n")
+        << QString();
+    QTest::newRow("truncated quoted-printable")
+        << withHeaders(
+               "Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n",
+               "FREE=")
+        << "FREE";
+    QTest::newRow("huge header line")
+        << withHeaders("X-Long: " + QByteArray(1024 * 1024, 'h') + "\r\n", "FREE\r\n") << "FREE";
+    QByteArray nested = "Content-Type: multipart/mixed; boundary=b0\r\n\r\n";
+    for (int i = 1; i < 2000; ++i)
+        nested += "--b" + QByteArray::number(i - 1) +
+                  "\r\nContent-Type: multipart/mixed; boundary=b" + QByteArray::number(i) +
+                  "\r\n\r\n";
+    nested += "--b1999\r\nContent-Type: text/plain\r\n\r\ndeep\r\n";
+    QTest::newRow("deeply nested multiparts") << nested << QString();
+}
+
+void TestPop3Message::survivesGarbage() {
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, word);
+
+    const ParsedMessage parsed = parseMessage(raw);
+    if (!word.isEmpty())
+        QVERIFY2(parsed.body.contains(word), qPrintable(parsed.body.left(200)));
+    // Whatever the input, the page round-trips it.
+    QCOMPARE(recoverSource(pageOf(raw)), raw);
+}
+
+void TestPop3Message::pageEscapesAndKeepsTheSource_data() {
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<bool>("utf8");
+
+    QTest::newRow("markup and entities")
+        << QByteArray("From: \"Evil\" <evil@example.com>\r\nTo: <victim@example.com>\r\n"
+                      "Subject: <script>alert('s')</script>\r\nContent-Type: text/html\r\n\r\n"
+                      "</pre><script>alert(\"x\")</script><img src=x onerror=alert(1)>\r\n"
+                      "&amp; &lt; &#39; &quot; & ' \"\r\n")
+        << true;
+    QTest::newRow("8-bit Latin-1")
+        << QByteArray("Subject: caf\xe9\r\n\r\nna\xefve </PRE> \x80\x9f\xa0\xff end\r\n") << false;
+    QTest::newRow("UTF-8") << QByteArray("Subject: Gr\xc3\xbc\xc3\x9f"
+                                         "e\r\n\r\n"
+                                         "\xe6\x97\xa5\xe6\x9c\xac <b>\xf0\x9f\x92\xb0</b>\r\n")
+                           << true;
+    QTest::newRow("nul, lone CR and LF")
+        << QByteArray("Subject: x\r\n\r\na\0b\rc\nd\r\n", 21) << true;
+    QTest::newRow("overlong UTF-8 form")
+        << QByteArray("Subject: x\r\n\r\n\xc0\xbc/pre\xc0\xbe\r\n") << false;
+    QTest::newRow("empty") << QByteArray() << true;
+}
+
+void TestPop3Message::pageEscapesAndKeepsTheSource() {
+    QFETCH(QByteArray, raw);
+    QFETCH(bool, utf8);
+
+    const QByteArray page = pageOf(raw);
+    QVERIFY(!page.isEmpty());
+    QVERIFY(QByteArrayView(page).isValidUtf8());
+    QVERIFY(page.contains("<meta charset=\"utf-8\">"));
+    QCOMPARE(page.contains("content=\"utf-8\">"), utf8);
+
+    // Only the page's own markup is markup: one pre, one title, no script, no image.
+    const QByteArray lower = page.toLower();
+    QCOMPARE(lower.count("<pre"), 1);
+    QCOMPARE(lower.count("</pre>"), 1);
+    QCOMPARE(lower.count("<title>"), 1);
+    QVERIFY(!lower.contains("<script"));
+    QVERIFY(!lower.contains("<img"));
+
+    QCOMPARE(recoverSource(page), raw);
+}
+
+void TestPop3Message::parsesTheCorpus_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("spam") << "spam-1";
+    QTest::newRow("ham") << "easy-ham-1";
+}
+
+void TestPop3Message::parsesTheCorpus() {
+    QFETCH(QString, folder);
+    const QStringList files = corpus::messageFiles(folder);
+    if (files.isEmpty())
+        QSKIP(corpus::kMissing);
+
+    QHash<QString, ParsedMessage> byNumber;
+    for (const QString& file : files) {
+        QByteArray raw = corpus::readMessage(file);
+        // The mailbox separator line is not part of the message.
+        if (raw.startsWith("From "))
+            raw.remove(0, raw.indexOf('\n') + 1);
+        const ParsedMessage parsed = parseMessage(raw);
+        QVERIFY2(!parsed.sender.trimmed().isEmpty(), qPrintable(file));
+        QVERIFY2(!parsed.headers.isEmpty(), qPrintable(file));
+        QCOMPARE(recoverSource(pageOf(raw)), raw);
+        byNumber.insert(QFileInfo(file).fileName().left(5), parsed);
+    }
+
+    if (folder == QLatin1String("spam-1")) {
+        const ParsedMessage& insurance = byNumber.value(QStringLiteral("00001"));
+        QCOMPARE(insurance.subject, QStringLiteral("Life Insurance - Why Pay More?"));
+        QCOMPARE(insurance.sender, QStringLiteral("12a1mailbot1@web.de"));
+        // Quoted-printable soft line breaks are undone.
+        QVERIFY(insurance.body.contains(QLatin1String("Ensuring your")));
+        QCOMPARE(byNumber.value(QStringLiteral("00252")).subject,
+                 QStringLiteral("\u4e0d\u770b\u6703\u5f8c\u6094"));
+        QVERIFY(byNumber.value(QStringLiteral("00001"))
+                    .header(u"Received:")
+                    .startsWith(QLatin1String("from localhost (localhost [127.0.0.1])")));
+    } else {
+        QCOMPARE(byNumber.value(QStringLiteral("00001")).subject,
+                 QStringLiteral("Re: New Sequences Window"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestPop3Message)
+#include "tst_pop3message.moc"
