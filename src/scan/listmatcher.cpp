@@ -51,76 +51,66 @@ void ListMatcher::build() {
     if (!patterns.empty())
         m_lowestRow = patterns.front();
 
-    // Sorted by code units, equal entries by row, a trie is laid down in one sweep: each entry
-    // shares with the one before it their common prefix and adds nodes for the rest. A node's
-    // children are then made in increasing code-unit order.
+    // Sorted by code units (equal entries by row), the entries sharing a prefix stand together,
+    // and the distinct prefixes of one length come in the order a breadth-first numbering of
+    // the trie with sorted children gives their nodes. So the trie is laid down one depth at a
+    // time straight into its final arrays, with no per-node scratch space.
     std::sort(patterns.begin(), patterns.end(), [this](std::uint32_t a, std::uint32_t b) {
         const auto ua = units(m_upper.at(a));
         const auto ub = units(m_upper.at(b));
         return ua != ub ? ua < ub : a < b;
     });
 
-    // The trie in the order its nodes are made (depth first).
-    std::vector<Node> parent{kNoNode};
-    std::vector<char16_t> unit{0};
-    std::vector<std::uint32_t> own{kNoRow};
-    std::vector<Node> path{kRoot};
+    // Each entry adds a node for every code unit past its common prefix with the one before.
+    std::size_t nodeCount = 1;
     std::u16string_view previous;
     for (const std::uint32_t row : patterns) {
         const auto text = units(m_upper.at(row));
-        const auto common = static_cast<std::size_t>(
+        const auto common =
             std::mismatch(text.begin(), text.end(), previous.begin(), previous.end()).first -
-            text.begin());
-        path.resize(common + 1);
-        for (std::size_t d = common; d < text.size(); ++d) {
-            const auto node = static_cast<Node>(parent.size());
-            parent.push_back(path.back());
-            unit.push_back(text[d]);
-            own.push_back(kNoRow);
-            path.push_back(node);
-        }
-        // Equal entries meet at the same node; the first of them, the lowest row, stays.
-        own[path.back()] = std::min(own[path.back()], row);
+            text.begin();
+        nodeCount += text.size() - static_cast<std::size_t>(common);
         previous = text;
     }
-    const std::size_t nodeCount = parent.size();
-
-    // The children of each node, in code-unit order.
-    std::vector<std::uint32_t> childStart(nodeCount + 1, 0);
-    for (std::size_t n = 1; n < nodeCount; ++n)
-        ++childStart[parent[n] + 1];
-    for (std::size_t n = 0; n < nodeCount; ++n)
-        childStart[n + 1] += childStart[n];
-    std::vector<Node> children(nodeCount > 0 ? nodeCount - 1 : 0);
-    {
-        std::vector<std::uint32_t> fill(childStart.begin(), childStart.end() - 1);
-        for (std::size_t n = 1; n < nodeCount; ++n)
-            children[fill[parent[n]]++] = static_cast<Node>(n);
-    }
-
-    // Renumbered breadth first, the children of every node get consecutive numbers in edge
-    // order, so edge e of the flat edge list leads to node e + 1 and needs no target field.
-    std::vector<Node> order{kRoot};
-    order.reserve(nodeCount);
     m_edgeStart.assign(nodeCount + 1, 0);
-    m_edgeUnit.assign(nodeCount > 0 ? nodeCount - 1 : 0, 0);
-    std::vector<std::uint32_t> ownByOrder(nodeCount, kNoRow);
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const Node old = order[k];
-        ownByOrder[k] = own[old];
-        m_edgeStart[k] = static_cast<std::uint32_t>(order.size() - 1);
-        for (std::uint32_t c = childStart[old]; c < childStart[old + 1]; ++c) {
-            m_edgeUnit[order.size() - 1] = unit[children[c]];
-            order.push_back(children[c]);
+    m_edgeUnit.assign(nodeCount - 1, 0);
+    m_best.assign(nodeCount, kNoRow);
+
+    // active: positions in `patterns` of the entries longer than the current depth, in order;
+    // at: the node of each such entry's prefix up to that depth.
+    std::vector<std::uint32_t> active(patterns.size());
+    for (std::size_t i = 0; i < active.size(); ++i)
+        active[i] = static_cast<std::uint32_t>(i);
+    std::vector<Node> at(patterns.size(), kRoot);
+    Node nextNode = 1;
+    for (std::size_t depth = 0; !active.empty(); ++depth) {
+        Node lastParent = kNoNode;
+        char16_t lastUnit = 0;
+        Node node = kNoNode;
+        std::size_t kept = 0;
+        for (const std::uint32_t pos : active) {
+            const auto text = units(m_upper.at(patterns[pos]));
+            const Node parentNode = at[pos];
+            const char16_t c = text[depth];
+            if (parentNode != lastParent || c != lastUnit) {
+                node = nextNode++;
+                m_edgeUnit[node - 1] = c;
+                ++m_edgeStart[parentNode + 1];
+                lastParent = parentNode;
+                lastUnit = c;
+            }
+            if (depth + 1 == text.size()) {
+                // Equal entries end at the same node; the lowest row stays.
+                m_best[node] = std::min(m_best[node], patterns[pos]);
+            } else {
+                at[pos] = node;
+                active[kept++] = pos;
+            }
         }
+        active.resize(kept);
     }
-    m_edgeStart[nodeCount] = static_cast<std::uint32_t>(nodeCount - 1);
-    parent = {};
-    unit = {};
-    own = {};
-    children = {};
-    childStart = {};
-    order = {};
+    for (std::size_t n = 0; n < nodeCount; ++n)
+        m_edgeStart[n + 1] += m_edgeStart[n];
 
     m_rootAscii.fill(kNoNode);
     for (std::uint32_t e = m_edgeStart[kRoot]; e < m_edgeStart[kRoot + 1]; ++e) {
@@ -132,8 +122,6 @@ void ListMatcher::build() {
     // trie. A node's best row folds in the best row of its failure node, so the scan sees every
     // entry ending at a position from the one node it stands on.
     m_fail.assign(nodeCount, kRoot);
-    m_best.assign(nodeCount, kNoRow);
-    m_best[kRoot] = ownByOrder[kRoot];
     for (std::size_t u = 0; u < nodeCount; ++u) {
         for (std::uint32_t e = m_edgeStart[u]; e < m_edgeStart[u + 1]; ++e) {
             const Node v = e + 1;
@@ -152,7 +140,7 @@ void ListMatcher::build() {
                 }
             }
             m_fail[v] = f;
-            m_best[v] = std::min(ownByOrder[v], m_best[f]);
+            m_best[v] = std::min(m_best[v], m_best[f]);
         }
     }
 }

@@ -14,8 +14,8 @@
 // length, not in the length of the list. Empty entries never match; of duplicate entries the
 // lowest row counts.
 //
-// Memory grows with the total length of the entries: each trie node keeps its edges in a sorted
-// run of (code unit, target) pairs, with a direct table only for the ASCII edges of the root.
+// Memory grows with the total length of the entries, about 14 bytes per trie node: a node's
+// edges are a sorted run of code units, and only the root has a direct table, for ASCII.
 class ListMatcher {
 public:
     ListMatcher();
@@ -58,11 +58,12 @@ private:
     qsizetype m_lastEntryRow = 0;
     std::uint32_t m_lowestRow = kNoRow;
 
-    // The automaton. Node 0 is the root; nodes are numbered breadth first. The edges of node n
-    // are m_edgeUnit/m_edgeTarget[m_edgeStart[n] .. m_edgeStart[n + 1]), sorted by code unit.
+    // The automaton. Node 0 is the root; nodes are numbered breadth first, the children of a
+    // node in code-unit order, so edge e of the flat edge list always leads to node e + 1. The
+    // edges of node n are e = m_edgeStart[n] .. m_edgeStart[n + 1] - 1, with m_edgeUnit[e] the
+    // code unit on each.
     std::vector<std::uint32_t> m_edgeStart;
     std::vector<char16_t> m_edgeUnit;
-    std::vector<Node> m_edgeTarget;
     std::vector<Node> m_fail;
     // The lowest 0-based row of an entry that ends at this node, itself or through its
     // failure chain (kNoRow when none does).
