@@ -1,5 +1,7 @@
 #include "addressbook/vcardreader.h"
 
+#include "config/windows1252.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -32,23 +34,6 @@ bool hasControl(const QByteArray& line) {
     return std::any_of(line.cbegin(), line.cend(), [](char c) { return isControl(uchar(c)); });
 }
 
-// The characters Windows-1252 places at 0x80..0x9F; its other bytes equal their code points.
-// The five unassigned bytes map to the same code points, as browsers do.
-constexpr char16_t cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-QString fromWindows1252(const QByteArray& bytes) {
-    QString text;
-    text.reserve(bytes.size());
-    for (char c : bytes) {
-        const uchar b = uchar(c);
-        text.append(b >= 0x80 && b < 0xA0 ? QChar(cp1252High[b - 0x80]) : QChar(char16_t(b)));
-    }
-    return text;
-}
-
 std::optional<QString> fromUtf8Strict(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(bytes);
@@ -66,7 +51,7 @@ QString decodeText(const QByteArray& bytes, const QByteArray& charset) {
     // range that ISO-8859-1 leaves to control codes; mislabelled files are common.
     if (cs == "ISO-8859-1" || cs == "ISO8859-1" || cs == "LATIN1" || cs == "WINDOWS-1252" ||
         cs == "CP1252" || cs == "LATIN-1")
-        return fromWindows1252(bytes);
+        return decodeWindows1252(bytes);
     if (!cs.isEmpty() && cs != "UTF-8" && cs != "UTF8" && cs != "US-ASCII" && cs != "ASCII") {
         QStringDecoder decoder(cs.constData(), QStringDecoder::Flag::Stateless);
         if (decoder.isValid()) {
@@ -77,7 +62,7 @@ QString decodeText(const QByteArray& bytes, const QByteArray& charset) {
     }
     if (auto text = fromUtf8Strict(bytes))
         return *text;
-    return fromWindows1252(bytes);
+    return decodeWindows1252(bytes);
 }
 
 int hexValue(char c) {
