@@ -13,6 +13,5 @@ void frmMain::cmdAddBlacklist_Click() {}
 void frmMain::cmddeleteblacklist_Click() {}
 void frmMain::cmdAddkeywords_Click() {}
 void frmMain::cmddeletekeyword_Click() {}
-void frmMain::Command1_Click() {}
 void frmMain::Image1_Click() {}
 void frmMain::Label25_Click() {}
