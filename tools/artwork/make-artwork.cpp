@@ -23,7 +23,6 @@
 #include <QtMath>
 
 #include <cstdio>
-#include <functional>
 
 namespace {
 
