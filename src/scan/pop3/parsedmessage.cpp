@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -100,7 +101,12 @@ QString partText(GMimePart* part) {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
     if (!content)
         return QString();
-    GObjectPtr<GMimeStream> decoded(g_mime_stream_mem_new());
+    // Decoding never makes the content longer, so its encoded length is room enough: the buffer
+    // is not regrown (and briefly doubled) while a large part is decoded.
+    const gint64 encodedLength = g_mime_stream_length(g_mime_data_wrapper_get_stream(content));
+    GByteArray* buffer = g_byte_array_sized_new(
+        encodedLength > 0 && encodedLength < G_MAXUINT ? static_cast<guint>(encodedLength) : 0);
+    GObjectPtr<GMimeStream> decoded(g_mime_stream_mem_new_with_byte_array(buffer));
     // Undoes the transfer encoding. A damaged encoding yields what could be decoded.
     g_mime_data_wrapper_write_to_stream(content, decoded.get());
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
@@ -158,6 +164,7 @@ QString ParsedMessage::header(QStringView name) const {
 }
 
 QString decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
+    parserOptions(); // sets the library up, its charset tables included
     const QByteArray name = charset.trimmed().toLower();
     if (name == "utf-8" || name == "utf8")
         return QString::fromUtf8(bytes);
@@ -193,6 +200,7 @@ ParsedMessage parseMessage(const QByteArray& raw) {
 
     QStringList texts;
     collectText(top, texts, 0);
-    parsed.body = texts.join(QLatin1Char('\n'));
+    // One part, the usual case, is taken as it is rather than copied by join.
+    parsed.body = texts.size() == 1 ? std::move(texts.front()) : texts.join(QLatin1Char('\n'));
     return parsed;
 }

@@ -98,9 +98,10 @@ void TestPop3Session::logsInAndCountsMessages() {
 
     QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
     QVERIFY(server.isFinished());
-    QCOMPARE(server.received(),
-             QStringList({QStringLiteral("USER alice"), QStringLiteral("PASS ") + kPassword,
-                          QStringLiteral("STAT"), QStringLiteral("QUIT")}));
+    // Compared without printing: a failure must not show the password.
+    QVERIFY(server.received() ==
+            QStringList({QStringLiteral("USER alice"), QStringLiteral("PASS ") + kPassword,
+                         QStringLiteral("STAT"), QStringLiteral("QUIT")}));
 }
 
 void TestPop3Session::loginRefused_data() {
