@@ -3,6 +3,8 @@
 #include "scan/classification.h"
 #include "scan/fastclassifier.h"
 #include "scan/listmatcher.h"
+#include "scan/pop3/parsedmessage.h"
+#include "support/corpus.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -87,6 +89,24 @@ QStringList randomList(QRandomGenerator& rng) {
     return l;
 }
 
+// A piece of the text at a random place, so that an entry made from it is found in that text.
+QString pieceOf(QRandomGenerator& rng, const QString& text, int minLength, int maxLength) {
+    if (text.size() < minLength)
+        return text;
+    const auto length =
+        std::min<qsizetype>(text.size(), minLength + rng.bounded(maxLength - minLength + 1));
+    return text.mid(rng.bounded(text.size() - length + 1), length);
+}
+
+// Letters that occur in no message of the corpus.
+QString gibberish(QRandomGenerator& rng) {
+    QString s = QStringLiteral("qx");
+    const int n = 4 + static_cast<int>(rng.bounded(8));
+    for (int i = 0; i < n; ++i)
+        s += QChar(u'j' + rng.bounded(4));
+    return s + QStringLiteral("zq");
+}
+
 } // namespace
 
 class TestFastClassifier : public QObject {
@@ -100,6 +120,7 @@ private Q_SLOTS:
     void rebuildOnlyWhenListsChange();
     void agreesOnRandomCases();
     void agreesOnLargeLists();
+    void agreesOnTheMailCorpus();
 };
 
 void TestFastClassifier::rules_data() {
@@ -238,6 +259,89 @@ void TestFastClassifier::agreesOnLargeLists() {
         QCOMPARE(fast.classify(m, {1, 1, 0, 1}), classifyMessage(m, {1, 1, 0, 1}, lists));
     QCOMPARE(fast.classify(messages.at(2), {1, 1, 0, 1}).row, 39999);
     QCOMPARE(fast.classify(messages.at(3), {1, 1, 0, 1}).keywordChecks, 40000 - 40);
+}
+
+void TestFastClassifier::agreesOnTheMailCorpus() {
+    QStringList files = corpus::messageFiles(QStringLiteral("spam-1"));
+    const QStringList ham = corpus::messageFiles(QStringLiteral("easy-ham-1"));
+    if (files.isEmpty() || ham.isEmpty())
+        QSKIP(corpus::kMissing);
+    files += ham.mid(0, 1000);
+
+    QList<MessageFields> messages;
+    for (const QString& file : files) {
+        QByteArray raw = corpus::readMessage(file);
+        if (raw.startsWith("From ")) // the mbox separator line is not part of the message
+            raw.remove(0, raw.indexOf('\n') + 1);
+        const ParsedMessage parsed = parseMessage(raw);
+        messages.append({parsed.sender, parsed.subject, parsed.body, parsed.header(u"Received:")});
+    }
+    const auto spamCount = files.size() - 1000;
+
+    // Lists made of pieces of the messages themselves, so that entries are found in some
+    // messages early in a list, late or not at all, mixed with entries found nowhere.
+    QRandomGenerator rng(4242);
+    const auto anyMessage = [&]() -> const MessageFields& {
+        return messages.at(rng.bounded(messages.size()));
+    };
+    RuleLists lists;
+    for (int i = 0; i < 150; ++i) {
+        switch (rng.bounded(4)) {
+        case 0:
+            lists.whitelist.append(gibberish(rng));
+            break;
+        case 1:
+            lists.whitelist.append(i % 10 == 0 ? QString() : gibberish(rng));
+            break;
+        default: // senders of ordinary mail
+            lists.whitelist.append(
+                pieceOf(rng, messages.at(spamCount + rng.bounded(1000)).sender, 6, 14));
+        }
+    }
+    for (int i = 0; i < 300; ++i) {
+        if (rng.bounded(3) == 0)
+            lists.blacklist.append(i % 7 == 0 ? QString() : gibberish(rng));
+        else // senders of spam
+            lists.blacklist.append(pieceOf(rng, messages.at(rng.bounded(spamCount)).sender, 5, 12));
+    }
+    for (int i = 0; i < 400; ++i) {
+        switch (rng.bounded(5)) {
+        case 0:
+            lists.keywords.append(pieceOf(rng, anyMessage().subject, 4, 12));
+            break;
+        case 1:
+        case 2:
+            lists.keywords.append(pieceOf(rng, anyMessage().body, 12, 30));
+            break;
+        case 3:
+            lists.keywords.append(gibberish(rng));
+            break;
+        default:
+            lists.keywords.append(QString());
+        }
+    }
+
+    const FastClassifier fast(lists);
+    const QList<CheckSwitches> settings{{1, 1, 1, 1}, {0, 1, 0, 1}, {2, 0, 1, 1}, {0, 0, 1, 0}};
+    QMap<QString, int> outcomes;
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        const CheckSwitches switches = settings.at(i % settings.size());
+        const Classification expected = classifyMessage(messages.at(i), switches, lists);
+        const Classification actual = fast.classify(messages.at(i), switches);
+        if (actual != expected)
+            qInfo() << "message file" << files.at(i);
+        QCOMPARE(actual, expected);
+        const QString status = expected.status.value_or(QString());
+        ++outcomes[QString::number(static_cast<int>(expected.decidedBy)) +
+                   (status.endsWith(QLatin1String("BODY")) ? QStringLiteral(" body") : QString())];
+    }
+    // The lists reached every kind of outcome, so the comparison above covered them all.
+    QVERIFY2(outcomes.value(QStringLiteral("0")) > 0, "no message kept");
+    QVERIFY2(outcomes.value(QStringLiteral("0 body")) > 0, "no message kept after all keywords");
+    QVERIFY2(outcomes.value(QStringLiteral("1")) > 0, "no message whitelisted");
+    QVERIFY2(outcomes.value(QStringLiteral("2")) > 0, "no message blacklisted");
+    QVERIFY2(outcomes.value(QStringLiteral("3")) > 0, "no keyword found in a subject");
+    QVERIFY2(outcomes.value(QStringLiteral("3 body")) > 0, "no keyword found in a body");
 }
 
 QTEST_GUILESS_MAIN(TestFastClassifier)
