@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class ClickLabel;
+class EditingDialogs;
 class FreePOP;
 class QCheckBox;
 class QComboBox;
@@ -33,6 +34,8 @@ public:
 
     // The splash window, created on first use and then only shown and hidden.
     frmSplash& splash();
+    // The account and list dialogs, each created on first use and then only shown and hidden.
+    EditingDialogs& editingDialogs();
 
     // The load procedure: statistics and settings from stats.dat, the splash window, the help
     // page, the four lists. Run once at start-up and again by Reload.
@@ -127,4 +130,5 @@ private:
 
     QString m_programFolder;
     frmSplash* m_splash = nullptr;
+    EditingDialogs* m_editingDialogs = nullptr;
 };

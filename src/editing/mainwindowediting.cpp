@@ -1,0 +1,63 @@
+// The main window's Add and Delete buttons under the four list grids.
+#include "app/doevents.h"
+#include "app/frmMain.h"
+#include "app/modal.h"
+#include "app/msgbox.h"
+#include "config/listloaders.h"
+#include "config/ubGrid.h"
+#include "editing/editingdialog.h"
+#include "editing/editingdialogs.h"
+#include "editing/frmAddAccount.h"
+#include "editing/rulelistdialog.h"
+
+#include <QLineEdit>
+
+void frmMain::cmdAddAccount_Click() {
+    frmAddAccount& dialog = editingDialogs().addAccount();
+    dialog.txtAddLoginName->clear();
+    dialog.txtAddMailServer->clear();
+    dialog.txtAddPassword->clear();
+    ShowModal(&dialog);
+    module_griddisplay(*this);
+}
+
+void frmMain::cmdDeleteAccount_Click() {
+    const MsgBoxAnswer answer =
+        MsgBox(QStringLiteral("Are you sure you want to delete the selected account?"),
+               MsgBoxButtons::YesNo, QStringLiteral("Delete account."));
+    if (answer == MsgBoxAnswer::Yes) {
+        DoEvents();
+        gridAccounts->removerow(gridAccounts->currentrow());
+        txtAccountsCount->setText(QString::number(gridAccounts->rows()));
+        DoEvents();
+        MsgBox(editConfirmation(QStringLiteral("The selected account has been deleted.")),
+               MsgBoxButtons::Ok, QStringLiteral("Account deleted."));
+        module_griddisplay(*this);
+    }
+    gridAccounts->repaint();
+    module_griddisplay(*this);
+}
+
+void frmMain::cmdAddWhitelist_Click() {
+    ShowModal(&editingDialogs().addWhitelist());
+}
+
+void frmMain::cmdeletewhitelist_Click() {
+    deleteRuleListEntry(*this, kWhitelist);
+}
+
+void frmMain::cmdAddBlacklist_Click() {
+    ShowModal(&editingDialogs().addBlacklist());
+}
+
+void frmMain::cmddeleteblacklist_Click() {
+    deleteRuleListEntry(*this, kBlacklist);
+}
+
+void frmMain::cmdAddkeywords_Click() {
+    ShowModal(&editingDialogs().addKeywords());
+}
+
+void frmMain::cmddeletekeyword_Click() {
+    deleteRuleListEntry(*this, kKeywords);
+}
