@@ -306,8 +306,16 @@ bool FreePOP::exchange(const QByteArray& command, Reply kind, const QDeadlineTim
         m_reader.expectMultiLine();
     else
         m_reader.expectStatus();
-    if (!command.isEmpty())
+    if (!command.isEmpty()) {
+        // Replies are read in step with the commands; a line that came before this command was
+        // asked for would be taken as its answer.
+        if (m_reader.pendingSize() > 0) {
+            fail(ProtocolError, tr("%1 sent data that was not asked for.").arg(m_connectedTo));
+            dropLink(tr("the server sent data that was not asked for"));
+            return false;
+        }
         m_transport->write(command + "\r\n");
+    }
 
     for (;;) {
         switch (m_reader.advance()) {

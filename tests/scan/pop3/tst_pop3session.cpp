@@ -378,6 +378,7 @@ void TestPop3Session::brokenServers_data() {
         << 5 << false << int(FreePOP::ConnectionLost);
     QTest::newRow("dropped before the greeting") << 6 << true << int(FreePOP::ConnectionLost);
     QTest::newRow("STAT without a count") << 7 << true << int(FreePOP::ProtocolError);
+    QTest::newRow("an answer too many") << 8 << false << int(FreePOP::ProtocolError);
 }
 
 void TestPop3Session::brokenServers() {
@@ -402,6 +403,16 @@ void TestPop3Session::brokenServers() {
             .reply("+OK")
             .expectLine(QStringLiteral("STAT"))
             .reply("+OK many")
+            .stall();
+        break;
+    case 8:
+        server.reply("+OK ready")
+            .expect(QStringLiteral("USER .*"))
+            .reply("+OK")
+            .expect(QStringLiteral("PASS .*"))
+            .reply("+OK")
+            .expectLine(QStringLiteral("STAT"))
+            .send("+OK 2 2000\r\n+OK a second answer nobody asked for\r\n")
             .stall();
         break;
     default:
