@@ -119,7 +119,7 @@ void FreePOP::FetchMessage(int n) {
         return;
     if (!m_reader.isPositive()) {
         fail(CommandRefused,
-             tr("%1 refused message %2: %3").arg(m_connectedTo).arg(n).arg(serverText()));
+             tr("%1 refused message %2: %3").arg(m_connectedTo, QString::number(n), serverText()));
         return;
     }
     m_raw = m_reader.takeBody();
@@ -193,9 +193,7 @@ void FreePOP::DeleteMessage() {
         return;
     if (!m_reader.isPositive()) {
         fail(CommandRefused, tr("%1 refused to delete message %2: %3")
-                                 .arg(m_connectedTo)
-                                 .arg(m_current)
-                                 .arg(serverText()));
+                                 .arg(m_connectedTo, QString::number(m_current), serverText()));
         return;
     }
     succeed();
@@ -216,8 +214,8 @@ void FreePOP::Disconnect() {
         return;
     case Link::Lost:
         fail(ConnectionLost,
-             tr("The connection to %1 was lost (%2); messages marked for deletion stay on the "
-                "server.")
+             tr("The connection to %1 was lost (%2); messages marked for deletion, if any, stay "
+                "on the server.")
                  .arg(m_connectedTo, m_lostReason));
         return;
     case Link::Open:
@@ -285,8 +283,7 @@ bool FreePOP::openLink(const QDeadlineTimer& deadline) {
     while (m_link == Link::Connecting) {
         if (deadline.hasExpired()) {
             fail(TimedOut, tr("Could not connect to %1 within %2 seconds.")
-                               .arg(m_connectedTo)
-                               .arg(timeoutSeconds()));
+                               .arg(m_connectedTo, QString::number(timeoutSeconds())));
             return false;
         }
         if (!waitForEvent(deadline)) {
@@ -351,8 +348,7 @@ bool FreePOP::exchange(const QByteArray& command, Reply kind, const QDeadlineTim
         }
         if (deadline.hasExpired()) {
             fail(TimedOut, tr("%1 did not answer within %2 seconds.")
-                               .arg(m_connectedTo)
-                               .arg(timeoutSeconds()));
+                               .arg(m_connectedTo, QString::number(timeoutSeconds())));
             // A late answer would be taken for the answer to the next command.
             dropLink(tr("the server did not answer in time"));
             return false;
