@@ -4,235 +4,137 @@
 
 namespace {
 
+using L = std::initializer_list<const char*>;
+
 QString u(const char* text) {
     return QString::fromUtf8(text);
 }
 
-MessageFields message(const char* sender, const char* subject = "", const char* body = "",
-                      const char* received = "") {
-    return {u(sender), u(subject), u(body), u(received)};
-}
-
-QStringList list(std::initializer_list<const char*> entries) {
+QStringList list(L entries) {
     QStringList l;
     for (const char* e : entries)
         l.append(u(e));
     return l;
 }
 
-Classification kept(std::optional<QString> status = std::nullopt, qsizetype checks = 0) {
-    return {Verdict::Kept, RuleList::None, 0, std::move(status), checks};
+// The switches as four digits: whitelist, blacklist, address check, keywords.
+CheckSwitches switches(const char* d) {
+    return {d[0] - '0', d[1] - '0', d[2] - '0', d[3] - '0'};
+}
+
+Classification kept(const char* status = nullptr, qsizetype checks = 0) {
+    return {Verdict::Kept, RuleList::None, 0,
+            status ? std::optional<QString>(u(status)) : std::nullopt, checks};
 }
 
 Classification whitelisted(qsizetype row) {
     return {Verdict::Whitelisted, RuleList::Whitelist, row, u("WHITELIST ADDRESS DETECTED"), 0};
 }
 
-Classification spam(RuleList by, qsizetype row, const char* status, qsizetype checks = 0) {
-    return {Verdict::Spam, by, row, u(status), checks};
+Classification blacklisted(qsizetype row, const char* status) {
+    return {Verdict::Spam, RuleList::Blacklist, row, u(status), 0};
 }
 
-const CheckSwitches kAllOn{1, 1, 1, 1};
-const CheckSwitches kWhitelistOnly{1, 0, 0, 0};
-const CheckSwitches kBlacklistOnly{0, 1, 0, 0};
-const CheckSwitches kAddressOnly{0, 0, 1, 0};
-const CheckSwitches kKeywordsOnly{0, 0, 0, 1};
+Classification keyword(qsizetype row, const char* status, qsizetype checks) {
+    return {Verdict::Spam, RuleList::Keywords, row, u(status), checks};
+}
+
+struct Builder {
+    QList<ClassificationCase> cases;
+    // Sender, subject, body, "Received:" value; switches; whitelist, blacklist, keywords.
+    void add(const char* name, const char* sender, const char* subject, const char* body,
+             const char* received, const char* on, L wl, L bl, L kw, Classification expected) {
+        cases.append({name,
+                      {u(sender), u(subject), u(body), u(received)},
+                      switches(on),
+                      {list(wl), list(bl), list(kw)},
+                      std::move(expected)});
+    }
+};
 
 } // namespace
 
 QList<ClassificationCase> classificationCases() {
-    const RuleLists none;
-    QList<ClassificationCase> cases;
-
+    Builder b;
     // Sender lists.
-    cases.append({"whitelisted domain in other case, after a display name",
-                  message("Alice Example <alice@Example.COM>", "alice"),
-                  kAllOn,
-                  {list({"example.com"}), list({"example"}), list({"alice"})},
-                  whitelisted(1)});
-    cases.append({"whitelist entry matching the start of the address",
-                  message("bob@corp.net"),
-                  kWhitelistOnly,
-                  {list({"zzz", "bo"}), {}, {}},
-                  whitelisted(2)});
-    cases.append({"whitelist entry matching the end of the sender",
-                  message("<bob@corp.net>"),
-                  kWhitelistOnly,
-                  {list({"net>"}), {}, {}},
-                  whitelisted(1)});
-    cases.append({"sender in both lists stays",
-                  message("promo@shop.com"),
-                  {1, 1, 0, 0},
-                  {list({"shop.com"}), list({"promo"}), {}},
-                  whitelisted(1)});
-    cases.append({"whitelist miss leaves its last comparison",
-                  message("x@y.z"),
-                  kWhitelistOnly,
-                  {list({"a.b", "c.d"}), {}, {}},
-                  kept(u("FROM is X@Y.Z CHECKING FOR C.D"))});
-    cases.append(
-        {"blacklisted before keywords are looked at",
-         message("Deals <x@Spammer.biz>", "deals"),
-         {1, 1, 0, 1},
-         {list({"friend"}), list({"nomatch", "spammer.BIZ", "x@"}), list({"deals"})},
-         spam(RuleList::Blacklist, 2, "FROM is DEALS <X@SPAMMER.BIZ> CHECKING FOR SPAMMER.BIZ")});
-    cases.append({"blacklist miss, then keywords",
-                  message("a@b.c", "hi", "there"),
-                  {0, 1, 0, 1},
-                  {{}, list({"zz"}), list({"qq"})},
-                  kept(u("KEYWORD CHECK = QQ CHECKING BODY"), 1)});
-    cases.append({"blacklist miss leaves its last comparison",
-                  message("a@b.c"),
-                  kBlacklistOnly,
-                  {{}, list({"zz", "yy"}), {}},
-                  kept(u("FROM is A@B.C CHECKING FOR YY"))});
+    b.add("whitelisted domain in other case, after a display name", "Alice <alice@Example.COM>",
+          "alice", "", "", "1111", {"example.com"}, {"alice"}, {"alice"}, whitelisted(1));
+    b.add("whitelist entry matching the start of the address", "bob@corp.net", "", "", "", "1000",
+          {"zzz", "bo"}, {}, {}, whitelisted(2));
+    b.add("whitelist miss leaves its last comparison", "x@y.z", "", "", "", "1000", {"a.b", "c.d"},
+          {}, {}, kept("FROM is X@Y.Z CHECKING FOR C.D"));
+    b.add("blacklisted before keywords are looked at", "Deals <x@Spammer.biz>", "deals", "", "",
+          "1101", {"friend"}, {"nomatch", "spammer.BIZ", "x@"}, {"deals"},
+          blacklisted(2, "FROM is DEALS <X@SPAMMER.BIZ> CHECKING FOR SPAMMER.BIZ"));
+    b.add("blacklist miss leaves its last comparison", "a@b.c", "", "", "", "0100", {},
+          {"zz", "yy"}, {}, kept("FROM is A@B.C CHECKING FOR YY"));
+    b.add("blacklist miss, then keywords", "a@b.c", "hi", "there", "", "0101", {}, {"zz"}, {"qq"},
+          kept("KEYWORD CHECK = QQ CHECKING BODY", 1));
 
-    // Keywords.
-    cases.append({"phrase in the subject in other case",
-                  message("a@b.c", "Get FREE Money now", "free money"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"free money"})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK = FREE MONEY CHECKING SUBJECT", 1)});
-    cases.append({"keyword only in the body",
-                  message("a@b.c", "Hello", "click to Unsubscribe"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"unsubscribe"})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK = UNSUBSCRIBE CHECKING BODY", 1)});
-    cases.append({"earlier keyword in the body beats a later one in the subject",
-                  message("a@b.c", "You are a WINNER", "cheap viagra"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"viagra", "winner"})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK = VIAGRA CHECKING BODY", 1)});
-    cases.append({"later keyword in the subject after misses",
-                  message("a@b.c", "winner"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"aaa", "bbb", "winner"})},
-                  spam(RuleList::Keywords, 3, "KEYWORD CHECK = WINNER CHECKING SUBJECT", 3)});
-    cases.append({"no keyword found",
-                  message("a@b.c", "x", "y"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"aaa", "bbb"})},
-                  kept(u("KEYWORD CHECK = BBB CHECKING BODY"), 2)});
-    cases.append({"duplicate keyword keeps its first row",
-                  message("a@b.c", "deal"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"zz", "deal", "deal"})},
-                  spam(RuleList::Keywords, 2, "KEYWORD CHECK = DEAL CHECKING SUBJECT", 2)});
-    cases.append({"keyword inside a longer one",
-                  message("a@b.c", "", "money talks"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"money back", "money"})},
-                  spam(RuleList::Keywords, 2, "KEYWORD CHECK = MONEY CHECKING BODY", 2)});
+    // Keywords: each in the subject, then in the body, before the next one.
+    b.add("phrase in the subject in other case", "a@b.c", "Get FREE Money now", "free money", "",
+          "0001", {}, {}, {"free money"},
+          keyword(1, "KEYWORD CHECK = FREE MONEY CHECKING SUBJECT", 1));
+    b.add("keyword only in the body", "a@b.c", "Hello", "click to Unsubscribe", "", "0001", {}, {},
+          {"unsubscribe"}, keyword(1, "KEYWORD CHECK = UNSUBSCRIBE CHECKING BODY", 1));
+    b.add("earlier keyword in the body beats a later one in the subject", "a@b.c",
+          "You are a WINNER", "cheap viagra", "", "0001", {}, {}, {"viagra", "winner"},
+          keyword(1, "KEYWORD CHECK = VIAGRA CHECKING BODY", 1));
+    b.add("later keyword in the subject after misses", "a@b.c", "winner", "", "", "0001", {}, {},
+          {"aaa", "bbb", "winner"}, keyword(3, "KEYWORD CHECK = WINNER CHECKING SUBJECT", 3));
+    b.add("no keyword found", "a@b.c", "x", "y", "", "0001", {}, {}, {"aaa", "bbb"},
+          kept("KEYWORD CHECK = BBB CHECKING BODY", 2));
+    b.add("duplicate keyword keeps its first row", "a@b.c", "deal", "", "", "0001", {}, {},
+          {"zz", "deal", "deal"}, keyword(2, "KEYWORD CHECK = DEAL CHECKING SUBJECT", 2));
 
-    // Switches.
-    cases.append({"all switches off",
-                  message("spam@x", "viagra", "viagra", "from [1.2.3.4]"),
-                  {0, 0, 0, 0},
-                  {list({"spam"}), list({"spam"}), list({"viagra"})},
-                  kept()});
-    cases.append({"greyed whitelist does not run",
-                  message("shop"),
-                  {2, 1, 0, 0},
-                  {list({"shop"}), list({"shop"}), {}},
-                  spam(RuleList::Blacklist, 1, "FROM is SHOP CHECKING FOR SHOP")});
-    cases.append({"greyed blacklist and keywords do not run",
-                  message("shop", "x"),
-                  {0, 2, 0, 2},
-                  {{}, list({"shop"}), list({"x"})},
-                  kept()});
-    cases.append(
-        {"switch on with an empty list shows nothing", message("a@b"), {1, 1, 0, 1}, none, kept()});
+    // Switches: only the value 1 runs a check.
+    b.add("all switches off", "spam@x", "viagra", "viagra", "from [1.2.3.4]", "0000", {"spam"},
+          {"spam"}, {"viagra"}, kept());
+    b.add("greyed switches do not run", "spam@x", "viagra", "", "", "2202", {"spam"}, {"spam"},
+          {"viagra"}, kept());
+    b.add("greyed whitelist leaves the blacklist to decide", "shop", "", "", "", "2100", {"shop"},
+          {"shop"}, {}, blacklisted(1, "FROM is SHOP CHECKING FOR SHOP"));
+    b.add("switches on with empty lists show nothing", "a@b", "", "", "", "1101", {}, {}, {},
+          kept());
 
-    // Empty and blank entries.
-    cases.append({"empty entries are skipped",
-                  message("bob@x", "s", "b"),
-                  {1, 1, 0, 1},
-                  {list({"", "zzz", ""}), list({"", "qqq"}), list({"", "nope", ""})},
-                  kept(u("KEYWORD CHECK = NOPE CHECKING BODY"), 1)});
-    cases.append({"lists of empty entries only show nothing",
-                  message("bob@x", "s", "b"),
-                  {1, 1, 0, 1},
-                  {list({""}), list({"", ""}), list({""})},
-                  kept()});
-    cases.append({"empty keywords keep the address status",
-                  message("a@b", "s", "b", "from [10.1.2.3] by mx"),
-                  {0, 0, 1, 1},
-                  {{}, {}, list({"", ""})},
-                  kept(u("CHECKING IP ADDRESS 10.1.2.3"))});
-    cases.append({"one-space keyword is compared",
-                  message("a@b", "two words"),
-                  kKeywordsOnly,
-                  {{}, {}, list({" "})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK =   CHECKING SUBJECT", 1)});
-    cases.append({"one-space keyword and texts without blanks",
-                  message("a@b", "one", "word"),
-                  kKeywordsOnly,
-                  {{}, {}, list({" "})},
-                  kept(u("KEYWORD CHECK =   CHECKING BODY"), 1)});
-    cases.append({"one-space whitelist entry",
-                  message("Bob <b@x>"),
-                  kWhitelistOnly,
-                  {list({" "}), {}, {}},
-                  whitelisted(1)});
-    cases.append({"empty message fields are compared",
-                  message(""),
-                  kAllOn,
-                  {list({"a"}), list({"b"}), list({"c"})},
-                  kept(u("KEYWORD CHECK = C CHECKING BODY"), 1)});
+    // Empty entries are skipped; a blank is an entry like any other.
+    b.add("empty entries are skipped", "bob@x", "s", "b", "", "1101", {"", "zzz", ""}, {"", "qqq"},
+          {"", "nope", ""}, kept("KEYWORD CHECK = NOPE CHECKING BODY", 1));
+    b.add("lists of empty entries only show nothing", "bob@x", "s", "b", "", "1101", {""}, {"", ""},
+          {""}, kept());
+    b.add("empty keywords keep the address status", "a@b", "s", "b", "from [10.1.2.3] by mx",
+          "0011", {}, {}, {"", ""}, kept("CHECKING IP ADDRESS 10.1.2.3"));
+    b.add("one-space keyword is compared", "a@b", "two words", "", "", "0001", {}, {}, {" "},
+          keyword(1, "KEYWORD CHECK =   CHECKING SUBJECT", 1));
+    b.add("one-space keyword and texts without blanks", "a@b", "one", "word", "", "0001", {}, {},
+          {" "}, kept("KEYWORD CHECK =   CHECKING BODY", 1));
+    b.add("empty message fields are compared", "", "", "", "", "1111", {"a"}, {"b"}, {"c"},
+          kept("KEYWORD CHECK = C CHECKING BODY", 1));
 
-    // The address check.
-    cases.append({"address in brackets after from",
-                  message("a@b", "", "", "from [192.168.1.5] by mail.example.com"), kAddressOnly,
-                  none, kept(u("CHECKING IP ADDRESS 192.168.1.5"))});
-    cases.append({"address after a host name and a parenthesis",
-                  message("a@b", "", "", "from host.example (host.example [10.0.0.1]) by mx"),
-                  kAddressOnly, none, kept()});
-    cases.append({"no closing bracket", message("a@b", "", "", "from [10.0.0.1 by mx"),
-                  kAddressOnly, none, kept()});
-    cases.append({"closing bracket before the opening one",
-                  message("a@b", "", "", "x] from [10.0.0.1]"), kAddressOnly, none,
-                  kept(u("CHECKING IP ADDRESS X"))});
-    cases.append({"closing bracket first of all", message("a@b", "", "", "]from [1.2.3.4]"),
-                  kAddressOnly, none, kept(u("CHECKING IP ADDRESS "))});
-    cases.append({"address upper-cased", message("a@b", "", "", "From [IPv6:2001:db8::1] by x"),
-                  kAddressOnly, none, kept(u("CHECKING IP ADDRESS IPV6:2001:DB8::1"))});
-    cases.append({"first brackets are taken",
-                  message("a@b", "", "", "(helo [1.1.1.1]) from [2.2.2.2]"), kAddressOnly, none,
-                  kept(u("CHECKING IP ADDRESS 1.1.1.1"))});
-    cases.append({"address check decides nothing",
-                  message("spam@x", "viagra", "", "from [1.2.3.4]"),
-                  kAddressOnly,
-                  {list({"spam"}), list({"spam"}), list({"viagra"})},
-                  kept(u("CHECKING IP ADDRESS 1.2.3.4"))});
-    cases.append({"keyword check follows the address check",
-                  message("a@b", "cheap pills", "", "from [1.2.3.4]"),
-                  {0, 0, 1, 1},
-                  {{}, {}, list({"pills"})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK = PILLS CHECKING SUBJECT", 1)});
+    // The address check shows the first bracketed text; it decides nothing.
+    b.add("address in brackets after from", "a@b", "", "", "from [192.168.1.5] by mx.example",
+          "0010", {}, {}, {}, kept("CHECKING IP ADDRESS 192.168.1.5"));
+    b.add("address after a host name and a parenthesis", "a@b", "", "",
+          "from host.example (host.example [10.0.0.1]) by mx", "0010", {}, {}, {}, kept());
+    b.add("no closing bracket", "a@b", "", "", "from [10.0.0.1 by mx", "0010", {}, {}, {}, kept());
+    b.add("closing bracket before the opening one", "a@b", "", "", "x] from [10.0.0.1]", "0010", {},
+          {}, {}, kept("CHECKING IP ADDRESS X"));
+    b.add("address upper-cased", "a@b", "", "", "From [IPv6:2001:db8::1] by x", "0010", {}, {}, {},
+          kept("CHECKING IP ADDRESS IPV6:2001:DB8::1"));
+    b.add("first brackets are taken", "a@b", "", "", "(helo [1.1.1.1]) from [2.2.2.2]", "0010", {},
+          {}, {}, kept("CHECKING IP ADDRESS 1.1.1.1"));
+    b.add("keyword check follows the address check", "spam@x", "cheap pills", "", "from [1.2.3.4]",
+          "0011", {"spam"}, {"spam"}, {"pills"},
+          keyword(1, "KEYWORD CHECK = PILLS CHECKING SUBJECT", 1));
 
     // Letters whose upper case differs in length or needs two code units.
-    cases.append({"sharp s upper-cased to two letters",
-                  message("a@b", "STRASSE sale"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"straße"})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK = STRASSE CHECKING SUBJECT", 1)});
-    cases.append({"keyword with ss found as sharp s",
-                  message("a@b", "", "Große Straße"),
-                  kKeywordsOnly,
-                  {{}, {}, list({"strasse"})},
-                  spam(RuleList::Keywords, 1, "KEYWORD CHECK = STRASSE CHECKING BODY", 1)});
-    cases.append({"accented whitelist entry",
-                  message("ÉMILE <emile@x.fr>"),
-                  kWhitelistOnly,
-                  {list({"émile"}), {}, {}},
-                  whitelisted(1)});
-    cases.append(
-        {"letters beyond the basic plane",
-         message("a@b", "\xF0\x90\x90\x80"),
-         kKeywordsOnly,
-         {{}, {}, list({"\xF0\x90\x90\xA8"})},
-         spam(RuleList::Keywords, 1, "KEYWORD CHECK = \xF0\x90\x90\x80 CHECKING SUBJECT", 1)});
-    return cases;
+    b.add("sharp s upper-cased to two letters", "a@b", "STRASSE sale", "", "", "0001", {}, {},
+          {"straße"}, keyword(1, "KEYWORD CHECK = STRASSE CHECKING SUBJECT", 1));
+    b.add("keyword with ss found as sharp s", "a@b", "", "Große Straße", "", "0001", {}, {},
+          {"strasse"}, keyword(1, "KEYWORD CHECK = STRASSE CHECKING BODY", 1));
+    b.add("letters beyond the basic plane", "a@b", "\xF0\x90\x90\x80", "", "", "0001", {}, {},
+          {"\xF0\x90\x90\xA8"}, keyword(1, "KEYWORD CHECK = \xF0\x90\x90\x80 CHECKING SUBJECT", 1));
+    return b.cases;
 }
 
 char* toString(const Classification& c) {

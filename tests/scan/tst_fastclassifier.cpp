@@ -7,7 +7,10 @@
 #include "support/corpus.h"
 
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 
@@ -32,59 +35,30 @@ qsizetype firstMatchByRows(const QStringList& entries, const QString& upperText)
 }
 
 // Pieces from which random entries and texts are glued, chosen so that matches overlap, nest
-// and repeat, and so that upper-casing changes lengths and splits surrogate pairs.
+// and repeat, so that upper-casing changes lengths, and so that surrogate pairs are split (a
+// letter beyond the basic plane in lower and upper case, and both halves alone).
 const QStringList& pieces() {
-    static const QStringList p{
-        u("a"),
-        u("b"),
-        u("ab"),
-        u("ba"),
-        u("A"),
-        u(" "),
-        u("ß"),
-        u("ss"),
-        u("S"),
-        u("é"),
-        u("É"),
-        u("ﬁ"),
-        u("fi"),
-        u("["),
-        u("]"),
-        u("from ["),
-        u("@"),
-        u("𐐨"),
-        u("𐐀"),                 // a letter beyond the basic plane, lower and upper case
-        QString(QChar(0xD801)), // a lone high surrogate
-        QString(QChar(0xDC00)), // a lone low surrogate
-    };
+    static const QStringList p = list({"a", "b", "ab", "ba", "A", " ", "ß", "ss", "S", "é", "É",
+                                       "ﬁ", "fi", "[", "]", "from [", "@", "𐐨", "𐐀"}) +
+                                 QStringList{QChar(0xD801), QChar(0xDC00)};
     return p;
 }
 
 QString randomText(QRandomGenerator& rng, int maxPieces) {
     QString text;
-    const int n = static_cast<int>(rng.bounded(maxPieces + 1));
-    for (int i = 0; i < n; ++i)
+    for (auto n = rng.bounded(maxPieces + 1); n > 0; --n)
         text += pieces().at(rng.bounded(pieces().size()));
     return text;
 }
 
+// Up to six rows, some empty, some repeating an earlier row.
 QStringList randomList(QRandomGenerator& rng) {
     QStringList l;
-    const int n = static_cast<int>(rng.bounded(7));
-    for (int i = 0; i < n; ++i) {
-        switch (rng.bounded(6)) {
-        case 0:
-            l.append(QString()); // empty rows
-            break;
-        case 1:
-            if (!l.isEmpty()) { // duplicates
-                l.append(l.at(rng.bounded(l.size())));
-                break;
-            }
-            Q_FALLTHROUGH();
-        default:
-            l.append(randomText(rng, 3));
-        }
+    for (auto n = rng.bounded(7); n > 0; --n) {
+        const auto r = rng.bounded(6);
+        l.append(r == 0                   ? QString()
+                 : r == 1 && !l.isEmpty() ? l.at(rng.bounded(l.size()))
+                                          : randomText(rng, 3));
     }
     return l;
 }
@@ -116,7 +90,6 @@ private Q_SLOTS:
     void rules();
     void matcherFindsLowestRow_data();
     void matcherFindsLowestRow();
-    void matcherCounts();
     void rebuildOnlyWhenListsChange();
     void agreesOnRandomCases();
     void agreesOnLargeLists();
@@ -142,34 +115,25 @@ void TestFastClassifier::matcherFindsLowestRow_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<qsizetype>("row");
 
-    QTest::newRow("empty list") << QStringList() << u("ANY") << qsizetype(0);
+    const QStringList many =
+        list({"xa", "xb", "xc", "xd", "xe", "xf", "xg", "xh", "xi", "xj", "xk", "x€"});
     QTest::newRow("empty entries never match") << list({"", ""}) << u("ANY") << qsizetype(0);
-    QTest::newRow("empty text") << list({"a"}) << QString() << qsizetype(0);
     QTest::newRow("overlapping entries")
         << list({"hers", "his", "she", "he"}) << u("USHERS") << qsizetype(1);
     QTest::newRow("lowest row though found later in the text")
         << list({"zz", "ers", "ush"}) << u("USHERS") << qsizetype(2);
     QTest::newRow("entry inside another") << list({"abcd", "bc"}) << u("XABCX") << qsizetype(2);
-    QTest::newRow("found only through a failure link")
+    QTest::newRow("found after a failure link")
         << list({"abce", "bcd"}) << u("ABCD") << qsizetype(2);
     QTest::newRow("duplicates keep the lowest row")
         << list({"q", "abc", "x", "abc"}) << u("ABC") << qsizetype(2);
-    QTest::newRow("entry longer than the text") << list({"abcdef"}) << u("ABC") << qsizetype(0);
-    QTest::newRow("entry equal to the text") << list({"abc"}) << u("ABC") << qsizetype(1);
-    QTest::newRow("lower-case entry, upper-cased text")
-        << list({"straße"}) << u("STRASSE") << qsizetype(1);
-    QTest::newRow("one blank") << list({"x", " "}) << u("A B") << qsizetype(2);
-    QTest::newRow("pair beyond the basic plane") << list({"𐐨"}) << u("A𐐀B") << qsizetype(1);
     QTest::newRow("lone high surrogate inside a pair")
         << QStringList{QString(QChar(0xD801))} << u("𐐀") << qsizetype(1);
-    QTest::newRow("non-ASCII first letters at the root")
+    QTest::newRow("non-ASCII first letters")
         << list({"ÿz", "€", "中文"}) << u("A中文B") << qsizetype(3);
-    QTest::newRow("many children under one node")
-        << list({"xa", "xb", "xc", "xd", "xe", "xf", "xg", "xh", "xi", "xj", "xk", "x€"})
-        << u("QX€ XK") << qsizetype(11);
-    QTest::newRow("missing child among many")
-        << list({"xa", "xb", "xc", "xd", "xe", "xf", "xg", "xh", "xi", "xj", "xk", "x€"})
-        << u("XZ €X") << qsizetype(0);
+    // More children than are searched one by one.
+    QTest::newRow("many children") << many << u("QX€ XK") << qsizetype(11);
+    QTest::newRow("missing child among many") << many << u("XZ €X") << qsizetype(0);
 }
 
 void TestFastClassifier::matcherFindsLowestRow() {
@@ -180,43 +144,20 @@ void TestFastClassifier::matcherFindsLowestRow() {
     QCOMPARE(firstMatchByRows(entries, text), row);
 }
 
-void TestFastClassifier::matcherCounts() {
-    const ListMatcher m(list({"", "ab", " ", "", "ab", ""}));
-    QCOMPARE(m.rowCount(), 6);
-    QCOMPARE(m.entryCount(), 3);
-    QCOMPARE(m.lastEntryRow(), 5);
-    QCOMPARE(m.upperEntry(2), u("AB"));
-    QCOMPARE(m.upperEntry(4), QString());
-    const QList<qsizetype> upTo{0, 0, 1, 2, 2, 3, 3};
-    for (qsizetype row = 0; row <= 6; ++row)
-        QCOMPARE(m.entriesUpTo(row), upTo.at(row));
-
-    const ListMatcher emptyOnly(list({"", ""}));
-    QCOMPARE(emptyOnly.entryCount(), 0);
-    QCOMPARE(emptyOnly.lastEntryRow(), 0);
-    QCOMPARE(ListMatcher().firstMatch(u("X")), 0);
-}
-
 void TestFastClassifier::rebuildOnlyWhenListsChange() {
     RuleLists lists{list({"a"}), list({"b"}), list({"c", "d"})};
     FastClassifier fast;
     QCOMPARE(fast.setLists(lists), 3);
     QCOMPARE(fast.setLists(lists), 0);
-
     // An equal list built separately needs no rebuild either.
-    const RuleLists copy{list({"a"}), list({"b"}), list({"c", "d"})};
-    QCOMPARE(fast.setLists(copy), 0);
+    QCOMPARE(fast.setLists({list({"a"}), list({"b"}), list({"c", "d"})}), 0);
 
     // One cell edited: only that list is rebuilt, and the new entry is in effect.
     lists.keywords[1] = u("e");
     QCOMPARE(fast.setLists(lists), 1);
-    const MessageFields message{u("x@y"), u("e"), QString(), QString()};
-    QCOMPARE(fast.classify(message, {0, 0, 0, 1}).row, 2);
-
-    // A row added at the end.
+    QCOMPARE(fast.classify({u("x@y"), u("e"), QString(), QString()}, {0, 0, 0, 1}).row, 2);
     lists.blacklist.append(QString());
     QCOMPARE(fast.setLists(lists), 1);
-    QCOMPARE(fast.blacklist().rowCount(), 2);
 }
 
 void TestFastClassifier::agreesOnRandomCases() {
@@ -278,52 +219,30 @@ void TestFastClassifier::agreesOnTheMailCorpus() {
     }
     const auto spamCount = files.size() - 1000;
 
-    // Lists made of pieces of the messages themselves, so that entries are found in some
-    // messages early in a list, late or not at all, mixed with entries found nowhere.
+    // Entries made of pieces of the messages themselves, found in some messages early in a list,
+    // late or not at all, mixed with entries found nowhere and with empty rows.
     QRandomGenerator rng(4242);
-    const auto anyMessage = [&]() -> const MessageFields& {
-        return messages.at(rng.bounded(messages.size()));
+    const auto fill = [&](QStringList& l, int rows, const std::function<QString()>& piece) {
+        for (int i = 0; i < rows; ++i) {
+            const auto r = rng.bounded(10);
+            l.append(r == 0 ? QString() : r < 4 ? gibberish(rng) : piece());
+        }
     };
+    const auto some = [&](qsizetype first, qsizetype count) -> const MessageFields& {
+        return messages.at(first + rng.bounded(count));
+    };
+    const auto all = messages.size();
     RuleLists lists;
-    for (int i = 0; i < 150; ++i) {
-        switch (rng.bounded(4)) {
-        case 0:
-            lists.whitelist.append(gibberish(rng));
-            break;
-        case 1:
-            lists.whitelist.append(i % 10 == 0 ? QString() : gibberish(rng));
-            break;
-        default: // senders of ordinary mail
-            lists.whitelist.append(
-                pieceOf(rng, messages.at(spamCount + rng.bounded(1000)).sender, 6, 14));
-        }
-    }
-    for (int i = 0; i < 300; ++i) {
-        if (rng.bounded(3) == 0)
-            lists.blacklist.append(i % 7 == 0 ? QString() : gibberish(rng));
-        else // senders of spam
-            lists.blacklist.append(pieceOf(rng, messages.at(rng.bounded(spamCount)).sender, 5, 12));
-    }
-    for (int i = 0; i < 400; ++i) {
-        switch (rng.bounded(5)) {
-        case 0:
-            lists.keywords.append(pieceOf(rng, anyMessage().subject, 4, 12));
-            break;
-        case 1:
-        case 2:
-            lists.keywords.append(pieceOf(rng, anyMessage().body, 12, 30));
-            break;
-        case 3:
-            lists.keywords.append(gibberish(rng));
-            break;
-        default:
-            lists.keywords.append(QString());
-        }
-    }
+    fill(lists.whitelist, 150, [&] { return pieceOf(rng, some(spamCount, 1000).sender, 6, 14); });
+    fill(lists.blacklist, 300, [&] { return pieceOf(rng, some(0, spamCount).sender, 5, 12); });
+    fill(lists.keywords, 400, [&] {
+        return rng.bounded(3) == 0 ? pieceOf(rng, some(0, all).subject, 4, 12)
+                                   : pieceOf(rng, some(0, all).body, 12, 30);
+    });
 
     const FastClassifier fast(lists);
     const QList<CheckSwitches> settings{{1, 1, 1, 1}, {0, 1, 0, 1}, {2, 0, 1, 1}, {0, 0, 1, 0}};
-    QMap<QString, int> outcomes;
+    QSet<QString> outcomes;
     for (qsizetype i = 0; i < messages.size(); ++i) {
         const CheckSwitches switches = settings.at(i % settings.size());
         const Classification expected = classifyMessage(messages.at(i), switches, lists);
@@ -332,16 +251,13 @@ void TestFastClassifier::agreesOnTheMailCorpus() {
             qInfo() << "message file" << files.at(i);
         QCOMPARE(actual, expected);
         const QString status = expected.status.value_or(QString());
-        ++outcomes[QString::number(static_cast<int>(expected.decidedBy)) +
-                   (status.endsWith(QLatin1String("BODY")) ? QStringLiteral(" body") : QString())];
+        outcomes.insert(
+            QString::number(static_cast<int>(expected.decidedBy)) +
+            (status.endsWith(QLatin1String("BODY")) ? QStringLiteral(" body") : QString()));
     }
     // The lists reached every kind of outcome, so the comparison above covered them all.
-    QVERIFY2(outcomes.value(QStringLiteral("0")) > 0, "no message kept");
-    QVERIFY2(outcomes.value(QStringLiteral("0 body")) > 0, "no message kept after all keywords");
-    QVERIFY2(outcomes.value(QStringLiteral("1")) > 0, "no message whitelisted");
-    QVERIFY2(outcomes.value(QStringLiteral("2")) > 0, "no message blacklisted");
-    QVERIFY2(outcomes.value(QStringLiteral("3")) > 0, "no keyword found in a subject");
-    QVERIFY2(outcomes.value(QStringLiteral("3 body")) > 0, "no keyword found in a body");
+    for (const char* kind : {"0", "0 body", "1", "2", "3", "3 body"})
+        QVERIFY2(outcomes.contains(QLatin1String(kind)), kind);
 }
 
 QTEST_GUILESS_MAIN(TestFastClassifier)
