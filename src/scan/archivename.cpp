@@ -8,8 +8,10 @@
 
 namespace {
 
-// The longest file name most file systems take (ext4, btrfs, xfs), in bytes.
-constexpr qsizetype kMaxNameBytes = 255;
+// The longest file name most file systems take (ext4, btrfs, xfs) is 255 bytes. The archive is
+// written through a temporary file beside it, which on file systems without anonymous temporary
+// files is named after it plus ".XXXXXX"; the name leaves room for that.
+constexpr qsizetype kMaxNameBytes = 255 - 7;
 // Beyond this many archives of one subject the folder is not searched further.
 constexpr int kMaxCopies = 100000;
 

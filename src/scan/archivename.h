@@ -12,7 +12,8 @@ QString spamArchiveFolder(const QString& programFolder);
 bool ensureArchiveFolder(const QString& folder);
 
 // The file name for a subject, without the folder: the subject made safe as a file name, then
-// " (copy)" when copy is 2 or more, then ".html", at most 255 bytes in UTF-8.
+// " (copy)" when copy is 2 or more, then ".html", at most 248 bytes in UTF-8 (so that it and the
+// temporary file it is written through fit the usual 255-byte limit).
 QString archiveFileName(const QString& subject, int copy = 1);
 
 // The full path of a file in the folder, named after the subject, that does not exist yet: the

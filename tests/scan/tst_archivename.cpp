@@ -69,16 +69,16 @@ void TestArchiveName::longNamesAreCutWhole_data() {
     QTest::addColumn<int>("copy");
     QTest::addColumn<int>("expectedBytes");
 
-    QTest::newRow("ASCII") << repeated(u("a"), 300) << 1 << 255;
-    QTest::newRow("ASCII numbered") << repeated(u("a"), 300) << 12 << 255;
-    // 250 bytes are left for the subject; an odd start leaves one byte unused.
-    QTest::newRow("two-byte letters") << u("a") + repeated(u("é"), 200) << 1 << 254;
-    QTest::newRow("three-byte letters") << repeated(u("中"), 100) << 1 << 254;
-    QTest::newRow("four-byte emoji") << repeated(u("😀"), 100) << 1 << 253;
-    // e and a combining accent, 3 bytes together: 83 of them fit.
-    QTest::newRow("combining accents") << repeated(u("e\u0301"), 100) << 1 << 254;
+    // 243 bytes are left for the subject beside ".html"; whole characters may leave a few unused.
+    QTest::newRow("ASCII") << repeated(u("a"), 300) << 1 << 248;
+    QTest::newRow("ASCII numbered") << repeated(u("a"), 300) << 12 << 248;
+    QTest::newRow("two-byte letters") << repeated(u("é"), 200) << 1 << 247;
+    QTest::newRow("three-byte letters") << repeated(u("中"), 100) << 1 << 248;
+    QTest::newRow("four-byte emoji") << repeated(u("😀"), 100) << 1 << 245;
+    // e and a combining accent, 3 bytes together, are not parted.
+    QTest::newRow("combining accents") << u("a") + repeated(u("e\u0301"), 100) << 1 << 246;
     // One letter carrying 200 accents is cut between accents, for want of anything better.
-    QTest::newRow("one huge letter") << u("a") + repeated(u("\u0301"), 200) << 1 << 254;
+    QTest::newRow("one huge letter") << u("a") + repeated(u("\u0301"), 200) << 1 << 248;
 }
 
 void TestArchiveName::longNamesAreCutWhole() {
@@ -96,7 +96,7 @@ void TestArchiveName::longNamesAreCutWhole() {
     const QString stem = name.chopped(ending.size());
     QVERIFY(subject.startsWith(stem));
     QVERIFY(!stem.back().isHighSurrogate());
-    if (subject.startsWith(u("e\u0301")))
+    if (subject.contains(u("\u0301")))
         QVERIFY(stem.endsWith(u("\u0301")));
 
     // Such a file can really be made.
