@@ -1,14 +1,12 @@
-#include "app/frmMain.h"
+#include "app/frmStart.h"
 
 #include <QApplication>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvanta"));
-    // The program lives on in the tray with every window hidden.
-    QApplication::setQuitOnLastWindowClosed(false);
-    frmMain form(QCoreApplication::applicationDirPath());
-    form.Form_Load();
+    // The hidden start form loads the main window and puts the program into the tray.
+    frmStart start(QCoreApplication::applicationDirPath());
+    start.Form_Load();
     return QApplication::exec();
 }

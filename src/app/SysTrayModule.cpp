@@ -1,60 +1,116 @@
 #include "app/SysTrayModule.h"
 
-#include <QSystemTrayIcon>
+#include <QCoreApplication>
+#include <QWidget>
 
 namespace SysTrayModule {
 namespace {
-TrayRecord& theRecord()
-{
+TrayRecord& theRecord() {
     static TrayRecord record;
     return record;
 }
 
-QSystemTrayIcon*& trayIcon()
-{
+// The platform's icon: made on the first add that finds a tray, kept for the whole run.
+QSystemTrayIcon*& trayIcon() {
     static QSystemTrayIcon* icon = nullptr;
     return icon;
 }
 
-bool& added()
-{
+bool& added() {
     static bool value = false;
     return value;
 }
-} // namespace
 
-void addIcon(QWidget* owner, const QString& tip, const QIcon& icon)
-{
-    TrayRecord& rec = theRecord();
-    rec.owner = owner;
-    rec.identifier = 1;
-    rec.tip = tip;
-    rec.icon = icon;
-    added() = true;
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    if (!trayIcon())
-        trayIcon() = new QSystemTrayIcon();
-    trayIcon()->setIcon(rec.icon);
-    trayIcon()->setToolTip(rec.tip);
-    trayIcon()->show();
+TrayObserver& observerSlot() {
+    static TrayObserver observer;
+    return observer;
 }
 
-void removeIcon()
-{
+void tellObserver(bool isAdd) {
+    if (const TrayObserver& observer = observerSlot())
+        observer(theRecord(), isAdd);
+}
+
+QSystemTrayIcon* makeTrayIcon() {
+    auto* icon = new QSystemTrayIcon();
+    QObject::connect(icon, &QSystemTrayIcon::activated,
+                     [](QSystemTrayIcon::ActivationReason reason) {
+                         if (const int message = mouseMessageFor(reason))
+                             notifyOwner(message);
+                     });
+    return icon;
+}
+} // namespace
+
+void addIcon(QWidget* owner, const QString& tip, const QIcon& icon) {
+    TrayRecord& rec = theRecord();
+    rec.owner = owner;
+    rec.identifier = kIdentifier;
+    rec.tip = tip.left(kMaxTipLength);
+    rec.icon = icon;
+    added() = true;
+    // Without a tray the program simply runs on; the record stays filled all the same.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (!trayIcon())
+            trayIcon() = makeTrayIcon();
+        trayIcon()->setIcon(rec.icon);
+        trayIcon()->setToolTip(rec.tip);
+        trayIcon()->show();
+    }
+    tellObserver(true);
+}
+
+void removeIcon() {
     added() = false;
     if (trayIcon())
         trayIcon()->hide();
+    tellObserver(false);
 }
 
-const TrayRecord& record()
-{
+const TrayRecord& record() {
     return theRecord();
 }
 
-bool isAdded()
-{
+bool isAdded() {
     return added();
+}
+
+bool isShown() {
+    return trayIcon() && trayIcon()->isVisible();
+}
+
+int mouseMessageFor(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return kLeftButtonDown;
+    case QSystemTrayIcon::DoubleClick:
+        return kLeftButtonDoubleClick;
+    case QSystemTrayIcon::Context:
+        return kRightButtonDown;
+    case QSystemTrayIcon::MiddleClick:
+        return kMiddleButtonDown;
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return 0;
+}
+
+void notifyOwner(int mouseMessage) {
+    if (QWidget* owner = theRecord().owner)
+        QCoreApplication::postEvent(owner, new TrayNotifyEvent(mouseMessage));
+}
+
+TrayNotifyEvent::TrayNotifyEvent(int mouseMessage)
+    : QEvent(eventType())
+    , m_mouseMessage(mouseMessage) {}
+
+QEvent::Type TrayNotifyEvent::eventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+void setTrayObserver(TrayObserver observer) {
+    observerSlot() = std::move(observer);
 }
 
 } // namespace SysTrayModule

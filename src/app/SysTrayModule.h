@@ -1,17 +1,39 @@
 #pragma once
 
+#include <QEvent>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
+#include <QSystemTrayIcon>
+
+#include <functional>
 
 class QWidget;
 
 // The program's icon in the system tray. One record serves the whole run: adding fills it and
 // shows the icon, removing takes away the icon that was last added. Failures are ignored: on a
-// desktop without a tray the program runs on without an icon.
+// desktop without a tray the record is still filled and the program runs on without an icon.
+//
+// Every mouse event over the icon reaches the record's owner window as a TrayNotifyEvent that
+// carries the number of the mouse message, so the owner decides what a click means.
 namespace SysTrayModule {
 
+// The icon's identifier within its owner; one icon per program.
+inline constexpr unsigned kIdentifier = 1;
+// The tip field holds 64 characters with its terminator; longer tips are cut.
+inline constexpr int kMaxTipLength = 63;
+
+// Mouse messages a notification carries, by their usual numbers.
+inline constexpr int kMouseMove = 512;
+inline constexpr int kLeftButtonDown = 513;
+inline constexpr int kLeftButtonUp = 514;
+inline constexpr int kLeftButtonDoubleClick = 515;
+inline constexpr int kRightButtonDown = 516;
+inline constexpr int kRightButtonUp = 517;
+inline constexpr int kMiddleButtonDown = 519;
+
 struct TrayRecord {
-    QWidget* owner = nullptr;
+    QPointer<QWidget> owner; // cleared by itself when the owner window goes away
     unsigned identifier = 0;
     QString tip;
     QIcon icon;
@@ -20,8 +42,37 @@ struct TrayRecord {
 void addIcon(QWidget* owner, const QString& tip, const QIcon& icon);
 void removeIcon();
 
-// The record as last filled, and whether the icon is currently added.
+// The record as last filled, and whether the icon is currently added (whether or not the
+// desktop has a tray to show it in).
 const TrayRecord& record();
 bool isAdded();
+// Whether an icon is actually on show in the desktop's tray.
+bool isShown();
+
+// The mouse message that stands for a way the tray icon was activated: a single click is the
+// left button going down, a double click its double-click message, the context request the
+// right button going down, a middle click the middle button going down. 0 when there is none.
+int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
+
+// Hands a mouse message to the record's owner, as the icon does for each activation. The event
+// is posted, so it arrives after the tray's own event handling has finished. Nothing happens
+// when no owner is set or the owner is gone.
+void notifyOwner(int mouseMessage);
+
+// The event in which a notification arrives at the owner window.
+class TrayNotifyEvent : public QEvent {
+public:
+    explicit TrayNotifyEvent(int mouseMessage);
+    int mouseMessage() const { return m_mouseMessage; }
+    static QEvent::Type eventType();
+
+private:
+    int m_mouseMessage;
+};
+
+// Lets a test watch each add and remove as it happens: the observer is called after the record
+// has been updated, with added true for an add. An empty function removes the observer.
+using TrayObserver = std::function<void(const TrayRecord& record, bool added)>;
+void setTrayObserver(TrayObserver observer);
 
 } // namespace SysTrayModule

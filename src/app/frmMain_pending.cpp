@@ -5,5 +5,3 @@
 void frmMain::cmdscannow_Click() {}
 void frmMain::checkautoscan_Click() {}
 void frmMain::Timer1_Timer() {}
-void frmMain::Image1_Click() {}
-void frmMain::Label25_Click() {}
