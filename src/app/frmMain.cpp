@@ -12,6 +12,7 @@
 #include "config/modules_settings.h"
 #include "config/statsio.h"
 #include "config/ubGrid.h"
+#include "scan/pop3/FreePOP.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -103,6 +104,7 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     Text2->hide();
     Timer1 = new QTimer(this);
     Timer1->setInterval(60000);
+    FreePOP1 = new FreePOP(this);
 
     connectHandlers();
 

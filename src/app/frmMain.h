@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class ClickLabel;
 class EditingDialogs;
 class FreePOP;
@@ -118,6 +120,13 @@ public:
     QLineEdit* txtTimer;
     QTimer* Timer1;
     QLineEdit* Text2;
+    // The POP3 component of the scan pass, created with the window and owned by it.
+    FreePOP* FreePOP1;
+    // Puts another component in its place (tests substitute a scripted mailbox). Refused (false)
+    // while a scan pass runs.
+    bool replaceFreePOP(std::unique_ptr<FreePOP> pop);
+    // True while a scan pass runs; a scan request then is ignored.
+    bool isScanRunning() const { return m_scanRunning; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -131,4 +140,6 @@ private:
     QString m_programFolder;
     frmSplash* m_splash = nullptr;
     EditingDialogs* m_editingDialogs = nullptr;
+    bool m_scanRunning = false;
+    friend void module_scan(frmMain& form);
 };

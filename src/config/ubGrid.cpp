@@ -150,6 +150,11 @@ void ubGrid::repaint()
     viewport()->update();
 }
 
+quint64 ubGrid::revision() const
+{
+    return m_model->revision();
+}
+
 void ubGrid::setKeywordLook()
 {
     setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(0, 0, 255); }"

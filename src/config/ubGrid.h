@@ -36,6 +36,9 @@ public:
     void removerow(int row);
     void clearrows();
     void repaint();
+    // A number that changes with every change of the cells or of the number of rows or columns
+    // (see ubGridModel::revision).
+    quint64 revision() const;
 
     // Design-time look of the keyword grid: blue grid lines and a light grey heading row.
     void setKeywordLook();

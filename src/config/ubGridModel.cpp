@@ -11,6 +11,7 @@ void ubGridModel::resize(int rows, int cols)
 {
     rows = std::max(rows, 0);
     cols = std::max(cols, 1);
+    ++m_revision;
     if (cols == m_cols) {
         m_cells.resize(static_cast<size_t>(rows) * static_cast<size_t>(cols));
     } else {
@@ -71,6 +72,7 @@ void ubGridModel::setCell(int row, int col, const QString& text)
     if (row < 0 || row >= m_rows || col < 0 || col >= m_cols)
         return;
     m_cells[static_cast<size_t>(row) * m_cols + col] = text;
+    ++m_revision;
     if (m_live && row < m_shownRows && col < m_shownCols) {
         const QModelIndex changed = index(row, col);
         Q_EMIT dataChanged(changed, changed, {Qt::DisplayRole});
@@ -92,6 +94,7 @@ void ubGridModel::removeRowAt(int row)
         beginRemoveRows(QModelIndex(), row, row);
     const auto first = m_cells.begin() + static_cast<std::ptrdiff_t>(row) * m_cols;
     m_cells.erase(first, first + m_cols);
+    ++m_revision;
     --m_rows;
     if (tell) {
         m_shownRows = m_rows;

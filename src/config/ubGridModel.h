@@ -23,6 +23,9 @@ public:
     void appendRow(const QString& firstCell);
     void removeRowAt(int row);
     void setHeadings(const QStringList& headings);
+    // Grows by one with every change of the cells or of their number, never goes back: a reader
+    // that keeps something derived from the cells knows when to derive it again.
+    quint64 revision() const { return m_revision; }
 
     // Suspends (false) or resumes (true) telling the view about changes.
     void setLive(bool live);
@@ -44,5 +47,6 @@ private:
     int m_shownRows = 0;
     int m_shownCols = 1;
     bool m_live = true;
+    quint64 m_revision = 0;
     QStringList m_headings;
 };

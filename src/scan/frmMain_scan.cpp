@@ -1,0 +1,51 @@
+// The main window's scan requests: the "Scan now" button (also reached from the tray menu), the
+// automatic-scanning box and its minute timer.
+#include "app/doevents.h"
+#include "app/frmMain.h"
+#include "config/checkvalue.h"
+#include "scan/counters.h"
+#include "scan/module_scan.h"
+#include "scan/pop3/FreePOP.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTimer>
+
+bool frmMain::replaceFreePOP(std::unique_ptr<FreePOP> pop) {
+    // A running pass holds on to the component it started with.
+    if (!pop || m_scanRunning)
+        return false;
+    delete FreePOP1;
+    FreePOP1 = pop.release();
+    FreePOP1->setParent(this);
+    return true;
+}
+
+void frmMain::cmdscannow_Click() {
+    // A manual pass leaves the minute counter alone.
+    module_scan(*this);
+}
+
+void frmMain::checkautoscan_Click() {
+    if (checkValue(checkautoscan) == 1) {
+        Timer1->start();
+        Timer1_Timer();
+    } else {
+        // The minute counter keeps its value: ticking again counts on from it.
+        Timer1->stop();
+    }
+}
+
+void frmMain::Timer1_Timer() {
+    DoEvents();
+    const MinuteTick tick = minuteTick(txtTimer->text(), combominutes->currentText());
+    if (!tick.runPass) {
+        DoEvents();
+        txtTimer->setText(tick.counter);
+        return;
+    }
+    txtTimer->setText(tick.counter);
+    DoEvents();
+    module_scan(*this);
+}
