@@ -1,26 +1,32 @@
 // Takes pictures of the program's windows for the README: fills a temporary program folder
-// with sample lists, opens the main window on each page and saves what it shows as PNG files.
-// Usage: corvanta-screenshots <output folder>
-#include "app/frmMain.h"
+// with sample lists, starts the program as usual from its start form, and saves as PNG files
+// the main window on each page, the tray menu and the dialogs.
+// Usage: corvanta-screenshots <output folder>   (scripts/screenshots runs it on a virtual display)
 #include "app/doevents.h"
+#include "app/frmMain.h"
+#include "app/frmStart.h"
+#include "app/modal.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
 }
 
-void fillSampleFolder(const QString& folder)
-{
+void fillSampleFolder(const QString& folder) {
     const QDir dir(folder);
     writeFile(dir.filePath(QStringLiteral("accounts.dat")),
               "pop.example.org,alice,********\r\npop3s://mail.example.net,alice.b,********\r\n");
@@ -32,14 +38,88 @@ void fillSampleFolder(const QString& folder)
               "free money\r\nact now\r\nlimited time offer\r\nwinner\r\n");
     writeFile(dir.filePath(QStringLiteral("stats.dat")),
               "2\r\n3\r\n2\r\n4\r\n17\r\n342\r\n 1 \r\n5\r\n 1 \r\n 1 \r\n 0 \r\n 1 \r\n");
-    const QString help = QCoreApplication::applicationDirPath() + QStringLiteral("/index.html");
-    QFile::copy(help, dir.filePath(QStringLiteral("index.html")));
+    QFile::copy(QStringLiteral(HELP_PAGE), dir.filePath(QStringLiteral("index.html")));
+}
+
+// Lets a window that was just shown settle: painted, laid out, its pop-up placed.
+void settle() {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 150)
+        DoEvents();
+}
+
+class Shooter {
+public:
+    explicit Shooter(const QDir& out)
+        : m_out(out) {}
+    void save(QWidget* widget, const char* name) {
+        const QString path = m_out.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
+        if (!widget->grab().save(path)) {
+            qWarning("could not save %s", qPrintable(path));
+            m_failed = true;
+        }
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    QDir m_out;
+    bool m_failed = false;
+};
+
+void shootPages(frmMain& main, Shooter& shooter) {
+    const char* const pages[] = {"main-accounts", "main-whitelist", "main-blacklist",
+                                 "main-keywords", "main-settings",  "main-help"};
+    for (int page = 0; page < 6; ++page) {
+        main.SSTab1->setCurrentIndex(page);
+        settle();
+        shooter.save(&main, pages[page]);
+    }
+    main.SSTab1->setCurrentIndex(0);
+}
+
+// The tray menu as a left click on the tray icon pops it up.
+void shootTrayMenu(frmStart& start, Shooter& shooter) {
+    start.mnuSysTray->popup(QPoint(40, 40));
+    settle();
+    shooter.save(start.mnuSysTray, "tray-menu");
+    start.mnuSysTray->hide();
+}
+
+// Dialogs are pictured as the user meets them: each entry names the picture and the main
+// window's button that brings the dialog up. The picture is taken while the dialog is shown;
+// the dialog is then closed as if cancelled. A new dialog needs only a new line here.
+struct DialogShot {
+    const char* name;
+    QPushButton* frmMain::*button;
+};
+
+const DialogShot kDialogShots[] = {
+    {"dialog-add-account", &frmMain::cmdAddAccount},
+    {"dialog-add-whitelist", &frmMain::cmdAddWhitelist},
+    {"dialog-add-blacklist", &frmMain::cmdAddBlacklist},
+    {"dialog-add-keywords", &frmMain::cmdAddkeywords},
+};
+
+void shootDialogs(frmMain& main, Shooter& shooter) {
+    for (const DialogShot& shot : kDialogShots) {
+        bool shown = false;
+        setModalHandler([&](QWidget* dialog) {
+            shown = true;
+            settle();
+            shooter.save(dialog, shot.name);
+        });
+        (main.*shot.button)->click();
+        setModalHandler({});
+        if (!shown)
+            qWarning("no dialog came up for %s", shot.name);
+    }
 }
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Corvanta"));
     if (argc < 2) {
         qWarning("usage: corvanta-screenshots <output folder>");
         return 2;
@@ -49,15 +129,14 @@ int main(int argc, char* argv[])
     QTemporaryDir folder;
     fillSampleFolder(folder.path());
 
-    frmMain form(folder.path());
-    form.Form_Load();
-    form.Timer1->stop();
-    const char* const pages[] = {"main-accounts", "main-whitelist", "main-blacklist",
-                                 "main-keywords", "main-settings",  "main-help"};
-    for (int page = 0; page < 6; ++page) {
-        form.SSTab1->setCurrentIndex(page);
-        DoEvents();
-        form.grab().save(out.filePath(QString::fromLatin1(pages[page]) + QStringLiteral(".png")));
-    }
-    return 0;
+    frmStart start(folder.path());
+    start.Form_Load();
+    frmMain& main = start.mainWindow();
+    main.Timer1->stop();
+
+    Shooter shooter(out);
+    shootPages(main, shooter);
+    shootTrayMenu(start, shooter);
+    shootDialogs(main, shooter);
+    return shooter.failed() ? 1 : 0;
 }
