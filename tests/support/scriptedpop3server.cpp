@@ -1,7 +1,16 @@
 #include "support/scriptedpop3server.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTcpSocket>
+
+void ScriptedPop3Server::Listener::incomingConnection(qintptr descriptor) {
+    auto* socket = new QSslSocket(this);
+    if (socket->setSocketDescriptor(descriptor))
+        addPendingConnection(socket);
+    else
+        delete socket;
+}
 
 ScriptedPop3Server::ScriptedPop3Server(QObject* parent)
     : QObject(parent) {
@@ -26,6 +35,11 @@ bool ScriptedPop3Server::listen() {
 
 QString ScriptedPop3Server::address() const {
     return QStringLiteral("127.0.0.1:%1").arg(port());
+}
+
+void ScriptedPop3Server::setTlsIdentity(const QSslCertificate& certificate, const QSslKey& key) {
+    m_certificate = certificate;
+    m_key = key;
 }
 
 ScriptedPop3Server& ScriptedPop3Server::add(Step step) {
@@ -64,6 +78,10 @@ ScriptedPop3Server& ScriptedPop3Server::stall() {
     return add({Kind::Stall, QRegularExpression(), QByteArray(), 0});
 }
 
+ScriptedPop3Server& ScriptedPop3Server::startTls() {
+    return add({Kind::StartTls, QRegularExpression(), QByteArray(), 0});
+}
+
 ScriptedPop3Server& ScriptedPop3Server::login(const QString& user, const QString& password,
                                               int messages) {
     reply("+OK POP3 server ready");
@@ -84,6 +102,21 @@ ScriptedPop3Server& ScriptedPop3Server::quit() {
     expectLine(QStringLiteral("QUIT"));
     reply("+OK bye");
     return drop();
+}
+
+ScriptedPop3Server& ScriptedPop3Server::capa(const QList<QByteArray>& capabilities) {
+    expectLine(QStringLiteral("CAPA"));
+    QByteArray answer = "+OK capability list follows\r\n";
+    for (const QByteArray& line : capabilities)
+        answer += line + "\r\n";
+    return send(answer + ".\r\n");
+}
+
+ScriptedPop3Server& ScriptedPop3Server::stls() {
+    capa({"TOP", "UIDL", "STLS", "USER"});
+    expectLine(QStringLiteral("STLS"));
+    reply("+OK begin TLS negotiation");
+    return startTls();
 }
 
 QByteArray ScriptedPop3Server::dotStuff(const QByteArray& raw) {
@@ -115,11 +148,34 @@ void ScriptedPop3Server::onNewConnection() {
         }
         m_dripTimer.stop();
         m_lines.clear();
+        m_handshaking = false;
         m_socket = socket;
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedPop3Server::onReadyRead);
         connect(socket, &QTcpSocket::disconnected, this,
                 [this, socket] { onDisconnected(socket); });
+        if (auto* ssl = qobject_cast<QSslSocket*>(socket))
+            connect(ssl, &QSslSocket::encrypted, this, [this, socket] { onEncrypted(socket); });
+        if (m_implicitTls)
+            beginTls();
     }
+    run();
+}
+
+void ScriptedPop3Server::beginTls() {
+    auto* ssl = qobject_cast<QSslSocket*>(m_socket.data());
+    if (!ssl)
+        return;
+    ssl->setLocalCertificate(m_certificate);
+    ssl->setPrivateKey(m_key);
+    m_handshaking = true;
+    ssl->startServerEncryption();
+}
+
+void ScriptedPop3Server::onEncrypted(QTcpSocket* socket) {
+    ++m_encryptedConnections;
+    if (socket != m_socket)
+        return;
+    m_handshaking = false;
     run();
 }
 
@@ -151,6 +207,7 @@ void ScriptedPop3Server::onDisconnected(QTcpSocket* socket) {
         return;
     m_socket = nullptr;
     m_dripTimer.stop();
+    m_handshaking = false;
     if (!isFinished() &&
         (m_steps[m_next].kind == Kind::Stall || m_steps[m_next].kind == Kind::Drip))
         ++m_next;
@@ -172,13 +229,18 @@ void ScriptedPop3Server::onDripTick() {
 }
 
 void ScriptedPop3Server::run() {
-    while (m_socket && !isFinished() && !m_dripTimer.isActive()) {
+    while (m_socket && !isFinished() && !m_dripTimer.isActive() && !m_handshaking) {
         const Step& step = m_steps[m_next];
         switch (step.kind) {
         case Kind::Expect: {
             if (m_lines.isEmpty())
                 return;
             const QString line = m_lines.takeFirst();
+            if (!step.pattern.match(line).hasMatch() &&
+                line.compare(QLatin1String("CAPA"), Qt::CaseInsensitive) == 0) {
+                m_socket->write("-ERR unknown command\r\n");
+                break;
+            }
             if (!step.pattern.match(line).hasMatch()) {
                 mismatch(QStringLiteral("expected a line matching \"%1\", got \"%2\"")
                              .arg(masked(step.pattern.pattern()), masked(line)));
@@ -210,6 +272,10 @@ void ScriptedPop3Server::run() {
         }
         case Kind::Stall:
             return;
+        case Kind::StartTls:
+            ++m_next;
+            beginTls();
+            break;
         }
     }
     if (m_socket && isFinished() && !m_lines.isEmpty() && m_failure.isEmpty())

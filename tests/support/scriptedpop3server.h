@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTimer>
@@ -18,7 +20,13 @@ class QTcpSocket;
 // goes on with the script where it stands. Every line a client sends is recorded.
 //
 // A client line that does not match the expected pattern is answered with "-ERR", the connection
-// is dropped and the script stops; failure() then says what was expected and what came.
+// is dropped and the script stops; failure() then says what was expected and what came. The one
+// exception is "CAPA": where the script does not expect it, it is answered "-ERR" as a server
+// without capabilities would, and the script goes on (the line is still recorded). A script that
+// wants to list capabilities expects it with capa().
+//
+// With a TLS identity set, the server can speak TLS: from the first byte for every connection
+// (setImplicitTls) or from a startTls() step on, as after STLS. Lines are recorded as decrypted.
 class ScriptedPop3Server : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +38,14 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     // "127.0.0.1:<port>", a mail server cell that reaches this server.
     QString address() const;
+
+    // The certificate and key the server shows when it speaks TLS.
+    void setTlsIdentity(const QSslCertificate& certificate, const QSslKey& key);
+    // Every connection starts with a TLS handshake; the script runs once it succeeded (a failed
+    // handshake runs nothing and ends the connection).
+    void setImplicitTls(bool on) { m_implicitTls = on; }
+    // Handshakes that succeeded, over all connections.
+    int encryptedConnections() const { return m_encryptedConnections; }
 
     // Waits for a client line that matches the regular expression as a whole (line end removed).
     ScriptedPop3Server& expect(const QString& pattern);
@@ -45,6 +61,9 @@ public:
     ScriptedPop3Server& drop();
     // Sends nothing more until the client closes the connection or a new one arrives.
     ScriptedPop3Server& stall();
+    // Starts TLS on the connection (the server side of STLS); the next step runs once the
+    // handshake succeeded.
+    ScriptedPop3Server& startTls();
 
     // Greeting, USER, PASS and STAT with the given count, all accepted.
     ScriptedPop3Server& login(const QString& user, const QString& password, int messages);
@@ -52,6 +71,10 @@ public:
     ScriptedPop3Server& message(int n, const QByteArray& raw);
     // QUIT answered with +OK, then the connection closed.
     ScriptedPop3Server& quit();
+    // CAPA answered with these capability lines.
+    ScriptedPop3Server& capa(const QList<QByteArray>& capabilities);
+    // CAPA listing STLS, STLS accepted, TLS started.
+    ScriptedPop3Server& stls();
 
     // The message as a server sends it in a multi-line reply: lines starting with "." get a second
     // dot, and a missing final line end is added. The terminating ".\r\n" is not included.
@@ -68,7 +91,7 @@ public:
     bool hasClient() const { return !m_socket.isNull(); }
 
 private:
-    enum class Kind { Expect, Send, Drip, Drop, Stall };
+    enum class Kind { Expect, Send, Drip, Drop, Stall, StartTls };
     struct Step {
         Kind kind;
         QRegularExpression pattern;
@@ -76,7 +99,15 @@ private:
         int intervalMs = 0;
     };
 
+    // Makes the sockets of incoming connections able to speak TLS.
+    class Listener : public QTcpServer {
+    protected:
+        void incomingConnection(qintptr descriptor) override;
+    };
+
     ScriptedPop3Server& add(Step step);
+    void beginTls();
+    void onEncrypted(QTcpSocket* socket);
     void onNewConnection();
     void onReadyRead();
     void onDisconnected(QTcpSocket* socket);
@@ -85,7 +116,7 @@ private:
     void mismatch(const QString& text);
     static QString masked(const QString& line);
 
-    QTcpServer m_server;
+    Listener m_server;
     QPointer<QTcpSocket> m_socket;
     QHash<QTcpSocket*, QByteArray> m_lineBuffers; // partial lines per connection
     QStringList m_lines;                          // received and not yet taken by an expect step
@@ -96,4 +127,9 @@ private:
     QStringList m_received;
     QString m_failure;
     int m_connections = 0;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    bool m_implicitTls = false;
+    bool m_handshaking = false; // the script waits for the current connection's handshake
+    int m_encryptedConnections = 0;
 };

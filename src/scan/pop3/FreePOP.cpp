@@ -3,6 +3,7 @@
 #include "scan/pop3/messagepage.h"
 #include "scan/pop3/pop3transport.h"
 #include "scan/pop3/serveraddress.h"
+#include "scan/pop3/tlstrust.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -42,6 +43,19 @@ QString FreePOP::HeaderValue(const QString& name) const {
     return m_message.header(name);
 }
 
+bool FreePOP::hasCapability(QStringView name) const {
+    for (const QString& line : m_capabilities) {
+        const QStringView word = QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+        if (word.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool FreePOP::isEncrypted() const {
+    return m_link == Link::Open && m_transport && m_transport->isEncrypted();
+}
+
 void FreePOP::Connect() {
     if (!beginOperation())
         return;
@@ -70,6 +84,8 @@ void FreePOP::Connect() {
              tr("%1 refused the connection: %2").arg(m_connectedTo, serverText()));
         return;
     }
+    if (!negotiateTls(deadline))
+        return;
 
     if (!exchange("USER " + m_username.toUtf8(), Reply::Status, deadline))
         return;
@@ -210,6 +226,7 @@ void FreePOP::Disconnect() {
     switch (m_link) {
     case Link::None:
     case Link::Connecting:
+    case Link::Securing:
         succeed();
         return;
     case Link::Lost:
@@ -253,6 +270,7 @@ bool FreePOP::requireOpenLink() {
         return false;
     case Link::None:
     case Link::Connecting:
+    case Link::Securing:
         break;
     }
     fail(NotConnected, tr("Not connected to a mail server."));
@@ -273,8 +291,9 @@ bool FreePOP::openLink(const QDeadlineTimer& deadline) {
                     QLatin1Char(':') + QString::number(address->port);
 
     m_reader.reset();
-    m_transport = makePop3Transport();
+    m_transport = makePop3Transport(readTrustedCertificates(m_certificatesFolder));
     connect(m_transport.get(), &Pop3Transport::opened, this, &FreePOP::onOpened);
+    connect(m_transport.get(), &Pop3Transport::encrypted, this, &FreePOP::onEncrypted);
     connect(m_transport.get(), &Pop3Transport::readyRead, this, &FreePOP::onReadyRead);
     connect(m_transport.get(), &Pop3Transport::closed, this, &FreePOP::onClosed);
     m_link = Link::Connecting;
@@ -292,10 +311,116 @@ bool FreePOP::openLink(const QDeadlineTimer& deadline) {
         }
     }
     if (m_link != Link::Open) {
-        fail(ConnectionFailed, tr("Could not connect to %1: %2").arg(m_connectedTo, m_lostReason));
+        if (m_transport->tlsFault() != TlsFault::None)
+            failTls(m_transport->tlsFault(), m_lostReason);
+        else
+            fail(ConnectionFailed,
+                 tr("Could not connect to %1: %2").arg(m_connectedTo, m_lostReason));
         return false;
     }
     return true;
+}
+
+// CAPA, after the greeting and again after STLS. A server that does not know the command answers
+// -ERR and simply has no capabilities.
+bool FreePOP::askCapabilities(const QDeadlineTimer& deadline) {
+    m_capabilities.clear();
+    if (!exchange("CAPA", Reply::MultiLine, deadline)) {
+        if (m_error == MessageTooLarge || m_error == LineTooLong) {
+            fail(ProtocolError, tr("%1 sent an answer that is not POP3.").arg(m_connectedTo));
+            dropLink(tr("the server's answer was not POP3"));
+        }
+        return false;
+    }
+    if (!m_reader.isPositive())
+        return true;
+    const QList<QByteArray> lines = m_reader.takeBody().split('\n');
+    for (const QByteArray& line : lines) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (!text.isEmpty())
+            m_capabilities.append(text);
+    }
+    return true;
+}
+
+// Switches a connection that started in the clear to TLS when the server offers STLS. Nothing of
+// the login has been sent yet, so a failure here costs no secret; and once STLS was offered there
+// is no carrying on in the clear, since an attacker on the way could make the upgrade fail on
+// purpose.
+bool FreePOP::negotiateTls(const QDeadlineTimer& deadline) {
+    if (!askCapabilities(deadline))
+        return false;
+    if (m_transport->isEncrypted() || !hasCapability(u"STLS"))
+        return true;
+
+    if (!exchange("STLS", Reply::Status, deadline))
+        return false;
+    if (!m_reader.isPositive()) {
+        fail(StlsRefused, tr("%1 offers encryption (STLS) but refused to start it: %2. The "
+                             "password was not sent.")
+                              .arg(m_connectedTo, serverText()));
+        return false;
+    }
+    // Anything after the +OK came in the clear and could have been put there by someone on the
+    // way, to pass as the answer to a command sent encrypted.
+    if (m_reader.pendingSize() > 0 || !m_transport->startTls()) {
+        fail(ProtocolError,
+             tr("%1 sent data in the clear after agreeing to encryption.").arg(m_connectedTo));
+        dropLink(tr("the server sent data in the clear after agreeing to encryption"));
+        return false;
+    }
+    if (!secureLink(deadline))
+        return false;
+    // What the server said before the upgrade cannot be relied on.
+    return askCapabilities(deadline);
+}
+
+bool FreePOP::secureLink(const QDeadlineTimer& deadline) {
+    m_link = Link::Securing;
+    while (m_link == Link::Securing) {
+        if (deadline.hasExpired()) {
+            fail(TimedOut, tr("Could not set up encryption with %1 within %2 seconds.")
+                               .arg(m_connectedTo, QString::number(timeoutSeconds())));
+            dropLink(tr("encryption did not come about in time"));
+            return false;
+        }
+        if (!waitForEvent(deadline)) {
+            fail(Interrupted, tr("The program is quitting."));
+            dropLink(tr("the program is quitting"));
+            return false;
+        }
+    }
+    if (m_link != Link::Open) {
+        // However the connection ended meanwhile, the upgrade failed.
+        failTls(m_transport ? m_transport->tlsFault() : TlsFault::HandshakeFailed, m_lostReason);
+        return false;
+    }
+    return true;
+}
+
+void FreePOP::failTls(TlsFault fault, const QString& reason) {
+    switch (fault) {
+    case TlsFault::Untrusted: {
+        QString text = tr("The certificate of %1 is not trusted (%2). The password was not sent.")
+                           .arg(m_connectedTo, reason);
+        if (!m_certificatesFolder.isEmpty())
+            text += QLatin1Char(' ') + tr("To trust this server, place its certificate in \"%1\".")
+                                           .arg(m_certificatesFolder);
+        fail(CertificateUntrusted, text);
+        return;
+    }
+    case TlsFault::NameMismatch:
+        fail(HostNameMismatch, tr("The certificate of %1 is made out to another server (%2). The "
+                                  "password was not sent.")
+                                   .arg(m_connectedTo, reason));
+        return;
+    case TlsFault::HandshakeFailed:
+    case TlsFault::None:
+        break;
+    }
+    fail(TlsHandshakeFailed,
+         tr("No encrypted connection to %1 came about (%2). The password was not sent.")
+             .arg(m_connectedTo, reason));
 }
 
 bool FreePOP::exchange(const QByteArray& command, Reply kind, const QDeadlineTimer& deadline) {
@@ -404,6 +529,7 @@ void FreePOP::closeLink() {
     }
     m_link = Link::None;
     m_lostReason.clear();
+    m_capabilities.clear();
     m_messageCount = 0;
     m_reader.reset();
     clearCurrent();
@@ -460,8 +586,14 @@ void FreePOP::onReadyRead() {
     wake();
 }
 
+void FreePOP::onEncrypted() {
+    if (m_link == Link::Securing)
+        m_link = Link::Open;
+    wake();
+}
+
 void FreePOP::onClosed(const QString& reason) {
-    if (m_link == Link::Connecting || m_link == Link::Open) {
+    if (m_link == Link::Connecting || m_link == Link::Open || m_link == Link::Securing) {
         m_link = Link::Lost;
         m_lostReason = reason;
     }

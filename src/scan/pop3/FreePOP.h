@@ -6,9 +6,11 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
+enum class TlsFault;
 class QDeadlineTimer;
 class QEventLoop;
 class Pop3Transport;
@@ -21,7 +23,16 @@ class Pop3Transport;
 // After any operation ErrorCode() tells whether it worked.
 //
 // A mail server may be given as "host" (port popport(), 110 unless changed), "host:port",
-// "[IPv6 address]" or "[IPv6 address]:port".
+// "[IPv6 address]", "[IPv6 address]:port", "pop3://host[:port]" or "pop3s://host[:port]" (see
+// serveraddress.h). "pop3s://" (port 995 unless given) and port 995 mean TLS from the first byte.
+// On any other port the connection starts in the clear; after the greeting the component asks for
+// the server's capabilities (CAPA), and a server that offers STLS is switched to TLS before the
+// login name and password go out. A server that offers no STLS is logged into in the clear.
+//
+// Server certificates are checked against the system's trusted roots, the certificates in
+// trustedCertificatesFolder() and the server's name as entered. A certificate that fails the check,
+// or encryption that was offered but does not come about, fails Connect before anything of the
+// login is sent; there is no falling back to the clear.
 //
 // The password never appears in errorString() or any other output.
 class FreePOP : public QObject {
@@ -44,6 +55,10 @@ public:
         BadArgument = 12,      // a message number below 1, or a line break in a login or password
         Busy = 13,             // called while another operation of this component was waiting
         Interrupted = 14,      // the application quit while an operation waited; connection dropped
+        TlsHandshakeFailed = 15,   // no encrypted connection came about (not TLS, cut off, ...)
+        CertificateUntrusted = 16, // the server's certificate is not trusted, or not valid
+        HostNameMismatch = 17,     // the certificate is valid but made out to another server
+        StlsRefused = 18,          // the server offered STLS and then refused it
     };
     Q_ENUM(Error)
 
@@ -63,12 +78,21 @@ public:
     void setPoptimeout(int seconds) { m_timeout = seconds; }
     int poptimeout() const { return m_timeout; }
 
+    // The folder of certificates the user trusts beyond the system's roots (the program folder's
+    // "certificates" folder): a placed CA certificate vouches for the servers it signed, a placed
+    // server certificate for that server. The host name is checked all the same. Read at every
+    // Connect, so a certificate placed while the program runs counts from the next log-in. Empty
+    // (the default): the system's roots only.
+    void setTrustedCertificatesFolder(const QString& folder) { m_certificatesFolder = folder; }
+    QString trustedCertificatesFolder() const { return m_certificatesFolder; }
+
     // Bounds on what the server may send (defaults in Pop3Limits); for tests and tuning.
     void setLimits(const Pop3Limits& limits);
     Pop3Limits limits() const { return m_reader.limits(); }
 
-    // Connects, reads the greeting, logs in with USER and PASS and reads the message count with
-    // STAT. An open connection is dropped first, without QUIT, so its deletions do not happen.
+    // Connects (encrypted where the server cell or the server asks for it), reads the greeting and
+    // the capabilities, logs in with USER and PASS and reads the message count with STAT. An open
+    // connection is dropped first, without QUIT, so its deletions do not happen.
     virtual void Connect();
     // 0 after a successful operation, one of Error after a failed one.
     virtual int ErrorCode() const { return m_error; }
@@ -96,17 +120,30 @@ public:
     // connection it does nothing.
     virtual void Disconnect();
 
+    // The capabilities the server listed for CAPA on the open connection, one line each as sent;
+    // empty when it does not know CAPA or when not connected. Asked again after STLS, because
+    // what was said in the clear cannot be relied on.
+    QStringList capabilities() const { return m_capabilities; }
+    // Whether capabilities() has a line whose first word is name (in any letter case).
+    bool hasCapability(QStringView name) const;
+    // True while the open connection is encrypted.
+    bool isEncrypted() const;
+
     // The raw current message as retrieved (line ends as sent, dot-stuffing undone).
     const QByteArray& rawMessage() const { return m_raw; }
 
 private:
-    enum class Link { None, Connecting, Open, Lost };
+    enum class Link { None, Connecting, Open, Securing, Lost };
     enum class Reply { Status, MultiLine };
 
     bool beginOperation();
     void endOperation() { m_busy = false; }
     bool requireOpenLink();
     bool openLink(const QDeadlineTimer& deadline);
+    bool askCapabilities(const QDeadlineTimer& deadline);
+    bool negotiateTls(const QDeadlineTimer& deadline);
+    bool secureLink(const QDeadlineTimer& deadline);
+    void failTls(TlsFault fault, const QString& reason);
     bool exchange(const QByteArray& command, Reply kind, const QDeadlineTimer& deadline);
     bool waitForEvent(const QDeadlineTimer& deadline);
     void wake();
@@ -120,6 +157,7 @@ private:
     QDeadlineTimer operationDeadline() const;
 
     void onOpened();
+    void onEncrypted();
     void onReadyRead();
     void onClosed(const QString& reason);
 
@@ -128,12 +166,14 @@ private:
     QString m_password;
     int m_port = 110;
     int m_timeout = 120;
+    QString m_certificatesFolder;
 
     std::unique_ptr<Pop3Transport> m_transport;
     Pop3ReplyReader m_reader;
     Link m_link = Link::None;
     QString m_lostReason;
     QString m_connectedTo; // "host:port" of the open connection, for error texts
+    QStringList m_capabilities;
 
     int m_messageCount = 0;
     int m_current = 0; // number of the current message, 0 for none

@@ -16,6 +16,49 @@ std::optional<quint16> parsePort(QStringView text) {
     return static_cast<quint16>(port);
 }
 
+// "[address]" or "[address]:port".
+bool parseBracketed(QStringView text, ServerAddress& address) {
+    const qsizetype close = text.indexOf(QLatin1Char(']'));
+    if (close < 0)
+        return false;
+    address.host = text.mid(1, close - 1).toString();
+    const QStringView rest = text.mid(close + 1);
+    if (rest.isEmpty())
+        return true;
+    if (!rest.startsWith(QLatin1Char(':')))
+        return false;
+    const std::optional<quint16> port = parsePort(rest.mid(1));
+    if (!port)
+        return false;
+    address.port = *port;
+    return true;
+}
+
+// The part after "scheme://": "host", "host:port" or the bracketed forms. An IPv6 address must be
+// bracketed here, as in any URL.
+bool parseAuthority(QStringView text, ServerAddress& address) {
+    if (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    // A path, a query or a user name ("user@host") is not part of a server cell.
+    for (QChar c : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#'), QLatin1Char('@')}) {
+        if (text.contains(c))
+            return false;
+    }
+    if (text.startsWith(QLatin1Char('[')))
+        return parseBracketed(text, address);
+    const qsizetype colon = text.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        address.host = text.toString();
+        return true;
+    }
+    address.host = text.left(colon).toString();
+    const std::optional<quint16> port = parsePort(text.mid(colon + 1));
+    if (!port)
+        return false;
+    address.port = *port;
+    return true;
+}
+
 } // namespace
 
 std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 defaultPort) {
@@ -23,20 +66,20 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
     ServerAddress address;
     address.port = defaultPort;
 
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
+    const qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
+    if (schemeEnd >= 0) {
+        const QStringView scheme = QStringView(text).left(schemeEnd);
+        if (scheme.compare(QLatin1String("pop3s"), Qt::CaseInsensitive) == 0) {
+            address.implicitTls = true;
+            address.port = kPop3sPort;
+        } else if (scheme.compare(QLatin1String("pop3"), Qt::CaseInsensitive) != 0) {
             return std::nullopt;
-        address.host = text.mid(1, close - 1);
-        const QStringView rest = QStringView(text).mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':')))
-                return std::nullopt;
-            const std::optional<quint16> port = parsePort(rest.mid(1));
-            if (!port)
-                return std::nullopt;
-            address.port = *port;
         }
+        if (!parseAuthority(QStringView(text).mid(schemeEnd + 3), address))
+            return std::nullopt;
+    } else if (text.startsWith(QLatin1Char('['))) {
+        if (!parseBracketed(text, address))
+            return std::nullopt;
     } else if (text.count(QLatin1Char(':')) == 1) {
         const qsizetype colon = text.indexOf(QLatin1Char(':'));
         address.host = text.left(colon).trimmed();
@@ -48,7 +91,10 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
         address.host = text;
     }
 
-    if (address.host.trimmed().isEmpty())
+    if (address.host.trimmed().isEmpty() || address.host.contains(QLatin1Char('[')) ||
+        address.host.contains(QLatin1Char(']')))
         return std::nullopt;
+    if (address.port == kPop3sPort)
+        address.implicitTls = true;
     return address;
 }

@@ -4,15 +4,25 @@
 
 #include <optional>
 
-// Where a mail server cell points: a host name or address and a port.
+// Where a mail server cell points: a host name or address, a port, and whether the connection is
+// encrypted from its first byte (implicit TLS) or starts in the clear.
 struct ServerAddress {
     QString host;
     quint16 port = 0;
+    bool implicitTls = false;
 };
 
-// Reads a mail server cell. Accepted forms: "host", "host:port", "[address]" and
-// "[address]:port" (the brackets for IPv6 addresses); a bare address with more than one colon is
-// taken as an IPv6 host without a port. Blanks around the cell are ignored. Without a port the
-// given default applies. Returns nothing when the cell names no usable server (empty host, a port
-// that is not a number from 1 to 65535, an unclosed bracket).
+// The port of POP3 over implicit TLS; a server reached on it is always spoken to encrypted.
+inline constexpr quint16 kPop3sPort = 995;
+
+// Reads a mail server cell. Accepted forms:
+//   host, host:port, [address], [address]:port       (brackets for IPv6 addresses)
+//   pop3://host[:port], pop3s://host[:port]          (the scheme in any letter case; the host may
+//                                                     be bracketed; one trailing "/" is allowed)
+// A bare address with more than one colon is taken as an IPv6 host without a port. Blanks around
+// the cell are ignored. Without a port, "pop3s://" means port 995 and every other form the given
+// default. "pop3s://" and port 995 mean implicit TLS.
+// Returns nothing when the cell names no usable server: an empty host, a port that is not a number
+// from 1 to 65535, an unknown scheme, a stray or unclosed bracket, a path or a user name in the
+// URL forms.
 std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 defaultPort);

@@ -1,0 +1,342 @@
+// Encrypted connections against the scripted server: when the client upgrades, what it trusts, and
+// that no failure lets the login name or the password out.
+#include "scan/pop3/FreePOP.h"
+#include "support/scriptedpop3server.h"
+#include "support/tempfolder.h"
+#include "support/testcertificates.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kUser = QStringLiteral("alice");
+const QString kPassword = QStringLiteral("open-sesame-42");
+
+std::unique_ptr<FreePOP> clientFor(const QString& cell, const QString& certificates,
+                                   int timeoutSeconds = 10) {
+    auto pop = std::make_unique<FreePOP>();
+    pop->setPophostname(cell);
+    pop->setPopusername(kUser);
+    pop->setPoppassword(kPassword);
+    pop->setPoptimeout(timeoutSeconds);
+    pop->setTrustedCertificatesFolder(certificates);
+    return pop;
+}
+
+// USER, PASS and STAT after the greeting and whatever came between.
+void scriptLogin(ScriptedPop3Server& server, int messages) {
+    server.expectLine(QStringLiteral("USER ") + kUser)
+        .reply("+OK")
+        .expectLine(QStringLiteral("PASS ") + kPassword)
+        .reply("+OK logged in")
+        .expectLine(QStringLiteral("STAT"))
+        .reply("+OK " + QByteArray::number(messages) + " 100");
+}
+
+bool sentAnythingOfTheLogin(const ScriptedPop3Server& server) {
+    for (const QString& line : server.received()) {
+        if (line.startsWith(QLatin1String("USER")) || line.startsWith(QLatin1String("PASS")) ||
+            line.contains(kPassword))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestPop3Tls : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void capabilitiesDecideTheUpgrade_data();
+    void capabilitiesDecideTheUpgrade();
+    void failedUpgradesSendNothing_data();
+    void failedUpgradesSendNothing();
+    void placingTheCertificateTrustsTheServer();
+    void certificateTrust_data();
+    void certificateTrust();
+    void implicitTlsMeetsNoTls();
+
+private:
+    // The server's identities, all for 127.0.0.1 and localhost unless named otherwise.
+    TestIdentity m_selfSigned;
+    TestIdentity m_otherName; // self-signed for mail.other-name.test
+    TestIdentity m_authority;
+    TestIdentity m_issued;
+    TestIdentity m_issuedOtherName; // issued for mail.other-name.test
+};
+
+void TestPop3Tls::initTestCase() {
+    const QString local = QStringLiteral("DNS:localhost,IP:127.0.0.1");
+    const QString other = QStringLiteral("DNS:mail.other-name.test");
+    const auto selfSigned = testcerts::selfSigned(local);
+    const auto otherName = testcerts::selfSigned(other);
+    const auto authority = testcerts::authority(QStringLiteral("Corvanta Test CA"));
+    QVERIFY2(selfSigned && otherName && authority, qPrintable(testcerts::lastError()));
+    const auto issued = testcerts::issued(*authority, local);
+    const auto issuedOtherName = testcerts::issued(*authority, other);
+    QVERIFY2(issued && issuedOtherName, qPrintable(testcerts::lastError()));
+    m_selfSigned = *selfSigned;
+    m_otherName = *otherName;
+    m_authority = *authority;
+    m_issued = *issued;
+    m_issuedOtherName = *issuedOtherName;
+    QVERIFY(!m_selfSigned.certificate().isNull() && !m_selfSigned.key().isNull());
+}
+
+void TestPop3Tls::capabilitiesDecideTheUpgrade_data() {
+    QTest::addColumn<bool>("knowsCapa");
+    QTest::addColumn<QList<QByteArray>>("offered");
+    QTest::addColumn<bool>("upgrades");
+    QTest::newRow("no CAPA: clear, as before") << false << QList<QByteArray>() << false;
+    QTest::newRow("capabilities without STLS")
+        << true << QList<QByteArray>{"TOP", "PIPELINING", "UIDL"} << false;
+    QTest::newRow("STLS offered") << true << QList<QByteArray>{"TOP", "STLS", "USER"} << true;
+    QTest::newRow("stls in lower case, with a blank after it")
+        << true << QList<QByteArray>{"user", "stls "} << true;
+}
+
+void TestPop3Tls::capabilitiesDecideTheUpgrade() {
+    QFETCH(bool, knowsCapa);
+    QFETCH(QList<QByteArray>, offered);
+    QFETCH(bool, upgrades);
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(m_selfSigned.certificate(), m_selfSigned.key());
+    server.reply("+OK ready");
+    if (knowsCapa)
+        server.capa(offered);
+    if (upgrades) {
+        server.expectLine(QStringLiteral("STLS")).reply("+OK go ahead").startTls();
+        // What was offered in the clear no longer counts.
+        server.capa({"USER", "PIPELINING"});
+    }
+    scriptLogin(server, 2);
+    server.quit();
+
+    TempFolder folder;
+    folder.write(QStringLiteral("certificates/server.pem"), m_selfSigned.certificatePem);
+    auto pop = clientFor(server.address(), folder.file(QStringLiteral("certificates")));
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->MessageCount(), 2);
+    QCOMPARE(pop->isEncrypted(), upgrades);
+    QCOMPARE(server.encryptedConnections(), upgrades ? 1 : 0);
+    QVERIFY(!pop->hasCapability(u"STLS") || !upgrades);
+    QCOMPARE(pop->hasCapability(u"pipelining"),
+             upgrades || offered.contains(QByteArrayLiteral("PIPELINING")));
+    if (!knowsCapa)
+        QVERIFY(pop->capabilities().isEmpty());
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+    QVERIFY(server.isFinished());
+}
+
+void TestPop3Tls::failedUpgradesSendNothing_data() {
+    QTest::addColumn<QByteArray>("answer"); // to STLS
+    QTest::addColumn<QByteArray>("then");   // "drop", "drip", "stall", "tls" or nothing
+    QTest::addColumn<int>("error");
+    QTest::newRow("STLS refused") << QByteArray("-ERR not today\r\n") << QByteArray()
+                                  << int(FreePOP::StlsRefused);
+    QTest::newRow("connection closed instead of the handshake")
+        << QByteArray("+OK\r\n") << QByteArray("drop") << int(FreePOP::TlsHandshakeFailed);
+    QTest::newRow("no TLS after all")
+        << QByteArray("+OK\r\n") << QByteArray("drip") << int(FreePOP::TlsHandshakeFailed);
+    // Someone on the way adds an answer in the clear, to be read as the answer to USER or PASS.
+    QTest::newRow("an answer slipped in before the handshake")
+        << QByteArray("+OK\r\n+OK welcome\r\n") << QByteArray("stall")
+        << int(FreePOP::ProtocolError);
+    QTest::newRow("silence instead of the handshake")
+        << QByteArray("+OK\r\n") << QByteArray("stall") << int(FreePOP::TimedOut);
+    QTest::newRow("untrusted certificate")
+        << QByteArray("+OK\r\n") << QByteArray("tls") << int(FreePOP::CertificateUntrusted);
+}
+
+// Once STLS was offered, nothing is sent in the clear: no fallback, whatever goes wrong.
+void TestPop3Tls::failedUpgradesSendNothing() {
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, then);
+    QFETCH(int, error);
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(m_selfSigned.certificate(), m_selfSigned.key());
+    server.reply("+OK ready").capa({"STLS"}).expectLine(QStringLiteral("STLS")).send(answer);
+    if (then == "drop")
+        server.drop();
+    else if (then == "drip")
+        server.drip("this is not the start of a TLS handshake\r\n", 20);
+    else if (then == "tls")
+        server.startTls();
+    server.stall();
+
+    const int timeout = error == FreePOP::TimedOut ? 1 : 10;
+    auto pop = clientFor(server.address(), QString(), timeout);
+    QElapsedTimer clock;
+    clock.start();
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), error);
+    QVERIFY2(clock.elapsed() < timeout * 1000 + 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!pop->errorString().isEmpty());
+    QVERIFY(!pop->errorString().contains(kPassword));
+    QVERIFY(!pop->isEncrypted());
+    QVERIFY(!sentAnythingOfTheLogin(server));
+    QTRY_VERIFY(!server.hasClient());
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::NotConnected));
+}
+
+// The issue a user meets first: a self-signed server is refused until its certificate is placed,
+// and from the next log-in on it is trusted, without a restart.
+void TestPop3Tls::placingTheCertificateTrustsTheServer() {
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(m_selfSigned.certificate(), m_selfSigned.key());
+    server.setImplicitTls(true);
+    server.reply("+OK ready");
+    scriptLogin(server, 1);
+    server.quit();
+
+    TempFolder folder;
+    const QString certificates = folder.file(QStringLiteral("certificates"));
+    auto pop = clientFor(QStringLiteral("pop3s://127.0.0.1:%1").arg(server.port()), certificates);
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::CertificateUntrusted));
+    QVERIFY2(pop->errorString().contains(certificates), qPrintable(pop->errorString()));
+    QVERIFY(server.received().isEmpty());
+    QCOMPARE(server.encryptedConnections(), 0);
+
+    folder.write(QStringLiteral("certificates/home-server.pem"), m_selfSigned.certificatePem);
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(pop->isEncrypted());
+    QCOMPARE(pop->MessageCount(), 1);
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+    QVERIFY(server.isFinished());
+}
+
+void TestPop3Tls::certificateTrust_data() {
+    QTest::addColumn<QString>("shown");  // the server's certificate
+    QTest::addColumn<QString>("placed"); // what lies in the certificates folder
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("error");
+
+    QTest::newRow("self-signed, placed, by address") << "self"
+                                                     << "self"
+                                                     << "127.0.0.1" << 0;
+    QTest::newRow("self-signed, placed, by name") << "self"
+                                                  << "self"
+                                                  << "localhost" << 0;
+    QTest::newRow("self-signed, placed in binary form") << "self"
+                                                        << "self.der"
+                                                        << "localhost" << 0;
+    QTest::newRow("self-signed, another certificate placed")
+        << "self"
+        << "other"
+        << "127.0.0.1" << int(FreePOP::CertificateUntrusted);
+    QTest::newRow("self-signed, placed, made out to another name")
+        << "other"
+        << "other"
+        << "127.0.0.1" << int(FreePOP::HostNameMismatch);
+    QTest::newRow("issued, nothing placed") << "issued"
+                                            << ""
+                                            << "localhost" << int(FreePOP::CertificateUntrusted);
+    QTest::newRow("issued, authority placed") << "issued"
+                                              << "ca"
+                                              << "localhost" << 0;
+    QTest::newRow("issued, authority in a bundle among other files") << "issued"
+                                                                     << "bundle"
+                                                                     << "127.0.0.1" << 0;
+    QTest::newRow("issued, the server's own certificate placed") << "issued"
+                                                                 << "issued"
+                                                                 << "127.0.0.1" << 0;
+    QTest::newRow("issued, authority placed, made out to another name")
+        << "issued-other"
+        << "ca"
+        << "localhost" << int(FreePOP::HostNameMismatch);
+}
+
+void TestPop3Tls::certificateTrust() {
+    QFETCH(QString, shown);
+    QFETCH(QString, placed);
+    QFETCH(QString, host);
+    QFETCH(int, error);
+
+    const QHash<QString, const TestIdentity*> identities = {
+        {"self", &m_selfSigned}, {"other", &m_otherName},
+        {"issued", &m_issued},   {"issued-other", &m_issuedOtherName},
+        {"ca", &m_authority},
+    };
+    TempFolder folder;
+    if (placed == "self.der") {
+        folder.write("certificates/server.cer", m_selfSigned.certificate().toDer());
+    } else if (placed == "bundle") {
+        folder.write("certificates/README.txt", "Certificates for the mail servers.\n");
+        folder.write("certificates/server.key", m_issued.keyPem);
+        folder.write("certificates/bundle.pem",
+                     m_otherName.certificatePem + "\n" + m_authority.certificatePem);
+    } else if (!placed.isEmpty()) {
+        folder.write("certificates/" + placed + ".pem", identities[placed]->certificatePem);
+    }
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(identities[shown]->certificate(), identities[shown]->key());
+    server.setImplicitTls(true);
+    server.reply("+OK ready");
+    scriptLogin(server, 3);
+    server.quit();
+
+    auto pop = clientFor(QStringLiteral("pop3s://%1:%2").arg(host).arg(server.port()),
+                         folder.file("certificates"));
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), error);
+    if (error != 0) {
+        QVERIFY(server.received().isEmpty());
+        QVERIFY(!pop->errorString().contains(kPassword));
+        return;
+    }
+    QVERIFY(pop->isEncrypted());
+    QCOMPARE(pop->MessageCount(), 3);
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+}
+
+// A server cell that asks for TLS reaching a server that does not speak it: refused at once, or
+// bounded by the time-out when the other side says nothing at all.
+void TestPop3Tls::implicitTlsMeetsNoTls() {
+    ScriptedPop3Server plain;
+    QVERIFY(plain.listen());
+    plain.reply("+OK plain POP3 here").stall();
+    auto pop = clientFor(QStringLiteral("pop3s://127.0.0.1:%1").arg(plain.port()), QString(), 30);
+    QElapsedTimer clock;
+    clock.start();
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::TlsHandshakeFailed));
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(!sentAnythingOfTheLogin(plain)); // only the binary start of a handshake
+
+    ScriptedPop3Server silent;
+    QVERIFY(silent.listen());
+    silent.stall();
+    pop->setPophostname(QStringLiteral("pop3s://127.0.0.1:%1").arg(silent.port()));
+    pop->setPoptimeout(1);
+    clock.restart();
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::TimedOut));
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QTRY_VERIFY(!silent.hasClient());
+}
+
+QTEST_GUILESS_MAIN(TestPop3Tls)
+#include "tst_pop3tls.moc"
