@@ -202,30 +202,68 @@ void TestPop3Session::parsesServerAddresses_data() {
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("host"); // empty: not a usable server
     QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("tls");
     QTest::newRow("bare host") << "mail.example.com"
-                               << "mail.example.com" << 110;
+                               << "mail.example.com" << 110 << false;
     QTest::newRow("host and port") << " mail.example.com:1110 "
-                                   << "mail.example.com" << 1110;
+                                   << "mail.example.com" << 1110 << false;
+    QTest::newRow("port 995 is TLS") << "mail.example.com:995"
+                                     << "mail.example.com" << 995 << true;
     QTest::newRow("bare ipv6") << "2001:db8::1"
-                               << "2001:db8::1" << 110;
+                               << "2001:db8::1" << 110 << false;
     QTest::newRow("bracketed ipv6") << "[::1]:1110"
-                                    << "::1" << 1110;
+                                    << "::1" << 1110 << false;
+    QTest::newRow("pop3 URL") << "pop3://mail.example.com"
+                              << "mail.example.com" << 110 << false;
+    QTest::newRow("pop3s URL, any case, trailing slash") << "POP3S://Mail.Example.com/"
+                                                         << "Mail.Example.com" << 995 << true;
+    QTest::newRow("pop3s URL with port") << "pop3s://mail.example.com:9950"
+                                         << "mail.example.com" << 9950 << true;
+    QTest::newRow("pop3 URL on port 995") << "pop3://mail.example.com:995"
+                                          << "mail.example.com" << 995 << true;
+    QTest::newRow("pop3s URL, bracketed ipv6") << "pop3s://[2001:db8::25]:9950"
+                                               << "2001:db8::25" << 9950 << true;
     QTest::newRow("port out of range") << "mail.example.com:65536"
-                                       << "" << 0;
+                                       << "" << 0 << false;
     QTest::newRow("unclosed bracket") << "[::1"
-                                      << "" << 0;
+                                      << "" << 0 << false;
+    QTest::newRow("stray bracket") << "mail.example.com]:110"
+                                   << "" << 0 << false;
+    QTest::newRow("empty brackets") << "[]:110"
+                                    << "" << 0 << false;
+    QTest::newRow("unknown scheme") << "imap://mail.example.com"
+                                    << "" << 0 << false;
+    QTest::newRow("URL without host") << "pop3s://:995"
+                                      << "" << 0 << false;
+    QTest::newRow("URL with bad port") << "pop3s://mail.example.com:"
+                                       << "" << 0 << false;
+    QTest::newRow("ipv6 unbracketed in URL") << "pop3://2001:db8::1"
+                                             << "" << 0 << false;
+    QTest::newRow("URL with a path") << "pop3s://mail.example.com/inbox"
+                                     << "" << 0 << false;
+    QTest::newRow("URL with a user") << "pop3s://alice@mail.example.com"
+                                     << "" << 0 << false;
 }
 
 void TestPop3Session::parsesServerAddresses() {
     QFETCH(QString, cell);
     QFETCH(QString, host);
     QFETCH(int, port);
+    QFETCH(bool, tls);
     const std::optional<ServerAddress> address = parseServerAddress(cell, 110);
     QCOMPARE(address.has_value(), !host.isEmpty());
     if (address) {
         QCOMPARE(address->host, host);
         QCOMPARE(int(address->port), port);
+        QCOMPARE(address->implicitTls, tls);
+        return;
     }
+    // The component turns such a cell into a clear failure, without going to the network.
+    FreePOP pop;
+    pop.setPophostname(cell);
+    pop.Connect();
+    QCOMPARE(pop.ErrorCode(), int(FreePOP::ConnectionFailed));
+    QVERIFY(pop.errorString().contains(cell.trimmed()));
 }
 
 void TestPop3Session::brokenServers_data() {
