@@ -1,0 +1,194 @@
+#include "scanhelpers.h"
+
+#include "app/frmMain.h"
+#include "config/checkvalue.h"
+#include "config/ubGrid.h"
+#include "scan/pop3/messagepage.h"
+
+#include <QLabel>
+#include <QSaveFile>
+
+void MemoryMailbox::addAccount(const QString& server, const QString& user, const QString& password,
+                               const QList<QByteArray>& messages) {
+    addGeneratedAccount(server, user, password, int(messages.size()),
+                        [messages](int n) { return messages.at(n - 1); });
+}
+
+void MemoryMailbox::addGeneratedAccount(const QString& server, const QString& user,
+                                        const QString& password, int count, Generator message) {
+    Account account;
+    account.server = server;
+    account.user = user;
+    account.password = password;
+    account.count = count;
+    account.message = std::move(message);
+    m_accounts.append(std::move(account));
+}
+
+QList<int> MemoryMailbox::removed(const QString& server) const {
+    for (const Account& account : m_accounts) {
+        if (account.server == server)
+            return account.removed;
+    }
+    return {};
+}
+
+void MemoryMailbox::log(const QString& call) {
+    m_calls.append(call);
+    if (onCall)
+        onCall(call);
+}
+
+void MemoryMailbox::Connect() {
+    log(QStringLiteral("Connect ") + pophostname());
+    m_open = nullptr;
+    m_current = 0;
+    m_parsed = {};
+    for (Account& account : m_accounts) {
+        if (account.server == pophostname() && account.user == popusername() &&
+            account.password == poppassword()) {
+            account.marked.clear();
+            m_open = &account;
+        }
+    }
+    m_error = m_open ? NoError : LoginRefused;
+}
+
+int MemoryMailbox::MessageCount() const {
+    return m_open ? m_open->count : 0;
+}
+
+void MemoryMailbox::FetchMessage(int n) {
+    log(QStringLiteral("FetchMessage %1").arg(n));
+    m_current = 0;
+    m_parsed = {};
+    if (!m_open) {
+        m_error = NotConnected;
+        return;
+    }
+    if (n < 1 || n > m_open->count || m_failingFetches.contains(n)) {
+        m_error = CommandRefused;
+        return;
+    }
+    m_current = n;
+    m_raw = m_open->message(n);
+    m_fetched = parseMessage(m_raw);
+    m_error = NoError;
+}
+
+void MemoryMailbox::CompleteFetch() {
+    log(QStringLiteral("CompleteFetch"));
+    if (m_current == 0) {
+        m_error = NoCurrentMessage;
+        return;
+    }
+    m_parsed = m_fetched;
+    m_error = NoError;
+}
+
+void MemoryMailbox::SaveMessage(const QString& path) {
+    log(QStringLiteral("SaveMessage ") + path);
+    QSaveFile file(path);
+    if (m_current == 0 || m_failSaves || !file.open(QIODevice::WriteOnly) ||
+        !writeMessagePage(file, m_fetched, m_raw) || !file.commit()) {
+        m_error = FileWriteFailed;
+        return;
+    }
+    m_error = NoError;
+}
+
+void MemoryMailbox::DeleteMessage() {
+    log(QStringLiteral("DeleteMessage %1").arg(m_current));
+    if (!m_open || m_current == 0) {
+        m_error = NoCurrentMessage;
+        return;
+    }
+    m_open->marked.insert(m_current);
+    m_error = NoError;
+}
+
+void MemoryMailbox::Disconnect() {
+    log(QStringLiteral("Disconnect"));
+    if (m_open) {
+        QList<int> marked(m_open->marked.cbegin(), m_open->marked.cend());
+        std::sort(marked.begin(), marked.end());
+        m_open->removed += marked;
+        m_open->marked.clear();
+    }
+    m_open = nullptr;
+    m_current = 0;
+    m_error = NoError;
+}
+
+NoticeRecorder::NoticeRecorder(const frmMain& form) {
+    setMsgBoxHandler([this, &form](const MsgBoxRequest& request) {
+        notices.append({request, form.Label17->text()});
+        if (whileOpen)
+            whileOpen();
+        return MsgBoxAnswer::Ok;
+    });
+}
+
+NoticeRecorder::~NoticeRecorder() {
+    setMsgBoxHandler({});
+}
+
+QStringList NoticeRecorder::texts() const {
+    QStringList result;
+    for (const Notice& notice : notices)
+        result.append(notice.box.text);
+    return result;
+}
+
+QByteArray mailMessage(const QByteArray& from, const QByteArray& subject, const QByteArray& body,
+                       const QByteArray& received) {
+    QByteArray raw;
+    if (!received.isEmpty())
+        raw += "Received: " + received + "\r\n";
+    raw += "From: " + from + "\r\nTo: me@home.example\r\nSubject: " + subject +
+           "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + body;
+    return raw;
+}
+
+void fillGrid(ubGrid* grid, const QStringList& entries) {
+    grid->setRedraw(false);
+    grid->clearrows();
+    for (const QString& entry : entries)
+        grid->addrow(entry);
+    grid->setRedraw(true);
+}
+
+const QString ScanWindow::kServer = QStringLiteral("pop.home.example");
+const QString ScanWindow::kUser = QStringLiteral("me");
+const QString ScanWindow::kPassword = QStringLiteral("secret-9");
+
+ScanWindow::ScanWindow()
+    : window(std::make_unique<frmMain>(folder.path()))
+    , form(*window) {
+    auto mailbox = std::make_unique<MemoryMailbox>();
+    pop = mailbox.get();
+    form.replaceFreePOP(std::move(mailbox));
+}
+
+ScanWindow::~ScanWindow() = default;
+
+void ScanWindow::account(const QList<QByteArray>& messages) {
+    pop->addAccount(kServer, kUser, kPassword, messages);
+    addAccountRow(kServer, kUser, kPassword);
+}
+
+void ScanWindow::addAccountRow(const QString& server, const QString& user,
+                               const QString& password) {
+    form.gridAccounts->setCols(3);
+    form.gridAccounts->addrow(server);
+    const int row = form.gridAccounts->rows();
+    form.gridAccounts->setCelltext(row, 2, user);
+    form.gridAccounts->setCelltext(row, 3, password);
+}
+
+void ScanWindow::switches(int white, int black, int spamcop, int keywords) {
+    setCheckValue(form.checkwhitelist, white);
+    setCheckValue(form.checkblacklist, black);
+    setCheckValue(form.checkspamcop, spamcop);
+    setCheckValue(form.checkkeywords, keywords);
+}

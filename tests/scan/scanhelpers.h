@@ -1,0 +1,132 @@
+#pragma once
+
+#include "app/msgbox.h"
+#include "scan/pop3/FreePOP.h"
+#include "scan/pop3/parsedmessage.h"
+#include "support/tempfolder.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class frmMain;
+class ubGrid;
+
+// A mailbox in memory that stands in for the POP3 component: accounts with their messages, the
+// calls the scan made, and what was left after its log-out. Messages are parsed by the
+// component's own parser, so the scan sees the fields it would see from a server.
+class MemoryMailbox : public FreePOP {
+    Q_OBJECT
+public:
+    using Generator = std::function<QByteArray(int number)>;
+
+    // An account that logs in with exactly these three cells.
+    void addAccount(const QString& server, const QString& user, const QString& password,
+                    const QList<QByteArray>& messages);
+    // The same with `count` messages made on demand, for mailboxes too big to hold.
+    void addGeneratedAccount(const QString& server, const QString& user, const QString& password,
+                             int count, Generator message);
+    // Fetching this message number fails in every account.
+    void failFetchOf(int number) { m_failingFetches.insert(number); }
+    // Archive writes fail.
+    void failSaves() { m_failSaves = true; }
+
+    // Run at the start of every call, with the call as logged.
+    std::function<void(const QString& call)> onCall;
+    // Every call: "Connect <server>", "FetchMessage <n>", "CompleteFetch", "SaveMessage <path>",
+    // "DeleteMessage <n>", "Disconnect". Reads are not logged.
+    QStringList calls() const { return m_calls; }
+    int count(const QString& call) const { return int(m_calls.count(call)); }
+    // The numbers removed from the account at its log-outs, in order.
+    QList<int> removed(const QString& server) const;
+
+    void Connect() override;
+    int ErrorCode() const override { return m_error; }
+    int MessageCount() const override;
+    void FetchMessage(int n) override;
+    void CompleteFetch() override;
+    QString Sender() const override { return m_parsed.sender; }
+    QString Subject() const override { return m_parsed.subject; }
+    QString Body() const override { return m_parsed.body; }
+    QString HeaderValue(const QString& name) const override { return m_parsed.header(name); }
+    void SaveMessage(const QString& path) override;
+    void DeleteMessage() override;
+    void Disconnect() override;
+
+private:
+    struct Account {
+        QString server;
+        QString user;
+        QString password;
+        int count = 0;
+        Generator message;
+        QSet<int> marked;
+        QList<int> removed;
+    };
+    void log(const QString& call);
+
+    QList<Account> m_accounts;
+    Account* m_open = nullptr;
+    QSet<int> m_failingFetches;
+    bool m_failSaves = false;
+    int m_current = 0;
+    QByteArray m_raw;
+    ParsedMessage m_fetched;
+    ParsedMessage m_parsed;
+    int m_error = 0;
+    QStringList m_calls;
+};
+
+// Answers every message box with OK and records it with the status line as it stood while the
+// box was open. `whileOpen` runs while a box is open, as a user's click or a timer would.
+class NoticeRecorder {
+public:
+    explicit NoticeRecorder(const frmMain& form);
+    ~NoticeRecorder();
+    NoticeRecorder(const NoticeRecorder&) = delete;
+    NoticeRecorder& operator=(const NoticeRecorder&) = delete;
+
+    struct Notice {
+        MsgBoxRequest box;
+        QString status;
+    };
+    QList<Notice> notices;
+    QStringList texts() const;
+    std::function<void()> whileOpen;
+};
+
+// A message with the given header fields (CRLF line ends).
+QByteArray mailMessage(const QByteArray& from, const QByteArray& subject,
+                       const QByteArray& body = "Hello.\r\n",
+                       const QByteArray& received = QByteArray());
+
+// Replaces the grid's rows by one row per entry.
+void fillGrid(ubGrid* grid, const QStringList& entries);
+
+// A main window in a fresh program folder with a MemoryMailbox in place of its POP3 component.
+struct ScanWindow {
+    ScanWindow();
+    ~ScanWindow();
+    ScanWindow(const ScanWindow&) = delete;
+    ScanWindow& operator=(const ScanWindow&) = delete;
+
+    // The account row of the one mailbox most tests use.
+    static const QString kServer;
+    static const QString kUser;
+    static const QString kPassword;
+
+    // An account row for kServer that logs in to these messages.
+    void account(const QList<QByteArray>& messages);
+    void addAccountRow(const QString& server, const QString& user, const QString& password);
+    // The four filter boxes: whitelist, blacklist, address check, keywords.
+    void switches(int white, int black, int spamcop, int keywords);
+
+    TempFolder folder;
+    std::unique_ptr<frmMain> window;
+    frmMain& form;
+    MemoryMailbox* pop = nullptr;
+};
