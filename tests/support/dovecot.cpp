@@ -61,16 +61,55 @@ QString DovecotMailbox::server() const {
     return m_host + QLatin1Char(':') + QString::number(m_port);
 }
 
+QString DovecotMailbox::serverStls() const {
+    return m_stlsPort == 0 ? QString() : m_host + QLatin1Char(':') + QString::number(m_stlsPort);
+}
+
+QString DovecotMailbox::serverImplicitTls() const {
+    return m_tlsPort == 0 ? QString() : QStringLiteral("pop3s://%1:%2").arg(m_host).arg(m_tlsPort);
+}
+
+QString DovecotMailbox::serverWrongName() const {
+    return m_tlsPort == 0 || m_wrongNameHost.isEmpty()
+               ? QString()
+               : QStringLiteral("pop3s://%1:%2").arg(m_wrongNameHost).arg(m_tlsPort);
+}
+
+QByteArray DovecotMailbox::caCertificatePem() const {
+    QFile file(m_caFile);
+    return !m_caFile.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The server logs every log-in with the user's name and, for an encrypted connection, "TLS":
+// "pop3-login: Info: Login: user=<user3>, method=PLAIN, rip=..., lip=..., mpid=..., TLS, ...".
+int DovecotMailbox::encryptedLogins() const {
+    QFile log(tlsLogFile());
+    if (m_user.isEmpty() || !log.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray who = "Login: user=<" + m_user.toUtf8() + ">,";
+    int count = 0;
+    while (!log.atEnd()) {
+        const QByteArray line = log.readLine();
+        if (line.contains(who) && line.contains(", TLS,"))
+            ++count;
+    }
+    return count;
+}
+
 QString DovecotMailbox::logFile() const {
     return m_folder + QStringLiteral("/dovecot.log");
+}
+
+QString DovecotMailbox::tlsLogFile() const {
+    return m_folder + QStringLiteral("/tls/dovecot.log");
 }
 
 QString DovecotMailbox::mailbox() const {
     return m_folder + QStringLiteral("/mail/") + m_user;
 }
 
-// The fixture's start writes "state" (host, port, users, owner of the mail) once the server
-// answers and its stop removes it, so a missing file means no server.
+// The fixture's start writes "state" (host, ports, CA, users, owner of the mail) once the servers
+// answer and its stop removes it, so a missing file means no server.
 bool DovecotMailbox::readState(const QString& folder) {
     QFile state(folder + QStringLiteral("/state"));
     if (folder.isEmpty() || !state.open(QIODevice::ReadOnly)) {
@@ -91,6 +130,14 @@ bool DovecotMailbox::readState(const QString& folder) {
             m_host = QString::fromUtf8(value);
         else if (key == "port")
             m_port = value.toUShort();
+        else if (key == "stls_port")
+            m_stlsPort = value.toUShort();
+        else if (key == "tls_port")
+            m_tlsPort = value.toUShort();
+        else if (key == "wrong_name_host")
+            m_wrongNameHost = QString::fromUtf8(value);
+        else if (key == "ca")
+            m_caFile = QString::fromUtf8(value);
         else if (key == "mail_uid")
             m_mailUid = value.toInt();
         else if (key == "mail_gid")

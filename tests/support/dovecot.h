@@ -17,6 +17,10 @@
 //     box.seed({DovecotMailbox::stripMboxFromLine(corpus::readMessage(file))});
 //     ... scan the account box.server(), box.userName(), box.password() ...
 //     QCOMPARE(box.messages().size(), 0);
+//
+// The fixture serves every mailbox twice: in the clear on server(), which offers no STLS, and over
+// TLS (serverStls(), serverImplicitTls()) with a certificate from a test CA. A client trusts that
+// CA when caCertificatePem() is placed in the "certificates" folder of its program folder.
 class DovecotMailbox {
 public:
     DovecotMailbox();
@@ -32,8 +36,20 @@ public:
     quint16 port() const { return m_port; }
     QString userName() const { return m_user; }
     QString password() const { return m_password; }
-    // The mail server cell of an account row: "host:port".
+    // The mail server cell of an account row: "host:port", a server in the clear without STLS.
     QString server() const;
+    // The same mailbox over TLS; empty when the fixture serves none. A plain port whose server
+    // offers STLS ("host:port"), and a port that speaks TLS from the first byte ("pop3s://...").
+    QString serverStls() const;
+    QString serverImplicitTls() const;
+    // The TLS port reached by an address the server's certificate does not name
+    // ("pop3s://127.0.0.2:port"); empty when the system has no second loopback address.
+    QString serverWrongName() const;
+    // The CA certificate (PEM) that issued the TLS server's certificate; empty when none.
+    QByteArray caCertificatePem() const;
+    // How many times this mailbox's user has logged in over TLS so far, as the TLS server's log
+    // tells (it may lag a moment behind the log-in: wait for it with QTRY_COMPARE).
+    int encryptedLogins() const;
 
     // Removes every message from the mailbox.
     bool clear();
@@ -45,8 +61,9 @@ public:
     // with QUIT left behind.
     QList<QByteArray> messages() const;
 
-    // The server's log, for a test that wants to show it when something goes wrong.
+    // The servers' logs, for a test that wants to show them when something goes wrong.
     QString logFile() const;
+    QString tlsLogFile() const;
 
     // Messages of the mail corpus start with an mbox "From " separator line that is not part of
     // the message: returns the message without it (unchanged when there is none).
@@ -60,6 +77,10 @@ private:
     QString m_folder;
     QString m_host;
     quint16 m_port = 0;
+    quint16 m_stlsPort = 0;
+    quint16 m_tlsPort = 0;
+    QString m_wrongNameHost;
+    QString m_caFile;
     QString m_user;
     QString m_password;
     int m_mailUid = -1;
