@@ -162,9 +162,11 @@ const QString ScanWindow::kServer = QStringLiteral("pop.home.example");
 const QString ScanWindow::kUser = QStringLiteral("me");
 const QString ScanWindow::kPassword = QStringLiteral("secret-9");
 
-ScanWindow::ScanWindow()
+ScanWindow::ScanWindow(bool inMemory)
     : window(std::make_unique<frmMain>(folder.path()))
     , form(*window) {
+    if (!inMemory)
+        return;
     auto mailbox = std::make_unique<MemoryMailbox>();
     pop = mailbox.get();
     form.replaceFreePOP(std::move(mailbox));

@@ -107,9 +107,10 @@ QByteArray mailMessage(const QByteArray& from, const QByteArray& subject,
 // Replaces the grid's rows by one row per entry.
 void fillGrid(ubGrid* grid, const QStringList& entries);
 
-// A main window in a fresh program folder with a MemoryMailbox in place of its POP3 component.
+// A main window in a fresh program folder with a MemoryMailbox in place of its POP3 component,
+// or with its own component when `inMemory` is false (pop is then null).
 struct ScanWindow {
-    ScanWindow();
+    explicit ScanWindow(bool inMemory = true);
     ~ScanWindow();
     ScanWindow(const ScanWindow&) = delete;
     ScanWindow& operator=(const ScanWindow&) = delete;
