@@ -105,6 +105,8 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     Timer1 = new QTimer(this);
     Timer1->setInterval(60000);
     FreePOP1 = new FreePOP(this);
+    // Certificates the user placed here are trusted for encrypted mail servers.
+    FreePOP1->setTrustedCertificatesFolder(pathInFolder(QStringLiteral("certificates")));
 
     connectHandlers();
 
