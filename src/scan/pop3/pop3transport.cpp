@@ -26,6 +26,7 @@ private:
     void onConnected();
     void onEncrypted();
     void onSslErrors(const QList<QSslError>& errors);
+    void prepareTls();
     void failWithoutTls();
     void scheduleCloseReport();
     void reportClosed(quint64 generation);
@@ -43,12 +44,6 @@ private:
 
 SocketTransport::SocketTransport(const QList<QSslCertificate>& trusted)
     : m_trusted(trusted) {
-    if (!m_trusted.isEmpty()) {
-        // Setting roots of our own ends the lazy loading of the system's, so both go in.
-        QSslConfiguration configuration = m_socket.sslConfiguration();
-        configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_trusted);
-        m_socket.setSslConfiguration(configuration);
-    }
     connect(&m_socket, &QSslSocket::connected, this, &SocketTransport::onConnected);
     connect(&m_socket, &QSslSocket::encrypted, this, &SocketTransport::onEncrypted);
     connect(&m_socket, &QSslSocket::sslErrors, this, &SocketTransport::onSslErrors);
@@ -73,6 +68,7 @@ void SocketTransport::open(const ServerAddress& address) {
         failWithoutTls();
         return;
     }
+    prepareTls();
     // The name the certificate must carry is the one the user entered (for an address, the
     // address itself), whatever it resolves to.
     m_socket.connectToHostEncrypted(address.host, address.port, address.host);
@@ -85,6 +81,7 @@ bool SocketTransport::startTls() {
         failWithoutTls();
         return true;
     }
+    prepareTls();
     m_handshaking = true;
     m_socket.setPeerVerifyName(m_host);
     m_socket.startClientEncryption();
@@ -131,6 +128,17 @@ void SocketTransport::onSslErrors(const QList<QSslError>& errors) {
     // Not ignoring the errors makes the socket end the handshake and the connection.
     m_fault = verdict.fault;
     m_faultReason = verdict.reason;
+}
+
+// The user's certificates join the roots only when a handshake is about to start: reading the
+// system's roots costs time that a connection in the clear need not spend.
+void SocketTransport::prepareTls() {
+    if (m_trusted.isEmpty())
+        return;
+    // Setting roots of our own ends the lazy loading of the system's, so both go in.
+    QSslConfiguration configuration = m_socket.sslConfiguration();
+    configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_trusted);
+    m_socket.setSslConfiguration(configuration);
 }
 
 void SocketTransport::failWithoutTls() {
