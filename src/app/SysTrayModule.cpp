@@ -49,14 +49,14 @@ void addIcon(QWidget* owner, const QString& tip, const QIcon& icon) {
     rec.tip = tip.left(kMaxTipLength);
     rec.icon = icon;
     added() = true;
-    // Without a tray the program simply runs on; the record stays filled all the same.
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (!trayIcon())
-            trayIcon() = makeTrayIcon();
-        trayIcon()->setIcon(rec.icon);
-        trayIcon()->setToolTip(rec.tip);
-        trayIcon()->show();
-    }
+    // The icon is made even when the desktop has no tray at this moment: a panel that starts
+    // after the program (as it may at log-in) still receives it. Until then the program simply
+    // runs on without one.
+    if (!trayIcon())
+        trayIcon() = makeTrayIcon();
+    trayIcon()->setIcon(rec.icon);
+    trayIcon()->setToolTip(rec.tip);
+    trayIcon()->show();
     tellObserver(true);
 }
 
@@ -76,7 +76,7 @@ bool isAdded() {
 }
 
 bool isShown() {
-    return trayIcon() && trayIcon()->isVisible();
+    return trayIcon() && trayIcon()->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 int mouseMessageFor(QSystemTrayIcon::ActivationReason reason) {

@@ -12,7 +12,8 @@ class QWidget;
 
 // The program's icon in the system tray. One record serves the whole run: adding fills it and
 // shows the icon, removing takes away the icon that was last added. Failures are ignored: on a
-// desktop without a tray the record is still filled and the program runs on without an icon.
+// desktop without a tray the record is still filled and the program runs on without an icon,
+// which appears should a tray turn up later.
 //
 // Every mouse event over the icon reaches the record's owner window as a TrayNotifyEvent that
 // carries the number of the mouse message, so the owner decides what a click means.
