@@ -7,9 +7,15 @@
 #include <QStringDecoder>
 
 namespace {
+// A U+FEFF at the start of a line belongs to the entry: only the file's first bytes can be a byte
+// order mark, and splitTextLines takes that off itself. (Plain UTF-8 decoding would drop it from
+// every line, so the entry would change each time the list is saved and read.)
+constexpr auto kUtf8Flags =
+    QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
+
 QString decodeLine(QByteArrayView bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder utf8(QStringDecoder::Utf8, kUtf8Flags);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
@@ -34,12 +40,13 @@ QStringList splitTextLines(const QByteArray& bytes)
         rest = rest.sliced(3);
     // Most files are entirely valid UTF-8: then each line decodes without a per-line check.
     const bool wholeFileUtf8 = isValidUtf8(bytes);
+    QStringDecoder utf8(QStringDecoder::Utf8, kUtf8Flags);
     while (!rest.isEmpty()) {
         qsizetype end = 0;
         while (end < rest.size() && rest[end] != '\r' && rest[end] != '\n')
             ++end;
         const QByteArrayView line = rest.first(end);
-        lines.append(wholeFileUtf8 ? QString::fromUtf8(line) : decodeLine(line));
+        lines.append(wholeFileUtf8 ? utf8.decode(line) : decodeLine(line));
         if (end == rest.size())
             break;
         qsizetype next = end + 1;
@@ -68,7 +75,11 @@ QByteArray joinTextLines(const QStringList& lines)
     qsizetype size = 0;
     for (const QString& line : lines)
         size += line.size() + 2;
-    bytes.reserve(size);
+    bytes.reserve(size + 3);
+    // A first entry that starts with U+FEFF would read as a byte order mark and lose it; a mark
+    // in front is what the reader takes off instead.
+    if (!lines.isEmpty() && lines.first().startsWith(QChar(0xFEFF)))
+        bytes += "\xEF\xBB\xBF";
     for (const QString& line : lines) {
         bytes += line.toUtf8();
         bytes += "\r\n";

@@ -30,6 +30,9 @@ bool isForbidden(char32_t c) {
     case '|':
     case 0x2028: // line and paragraph separators: line breaks inside a name
     case 0x2029:
+    // Invisible, and read as a byte order mark at the start of a name: tools that decode the
+    // name would drop it and no longer find the file.
+    case 0xFEFF:
         return true;
     default:
         break;

@@ -18,6 +18,7 @@ private Q_SLOTS:
     void linesEndWithCrLf();
     void splitting_data();
     void splitting();
+    void leadingZeroWidthSpaceSurvives();
     void windowsBytesSurvive();
     void writeReplacesWholeFileAtomically();
     void writeFailureKeepsOldFile();
@@ -54,6 +55,14 @@ void DataFilesTest::splitting_data()
     QTest::newRow("spaces kept") << QByteArray("  a b  \r\n") << QStringList{"  a b  "};
     QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBFx\r\n") << QStringList{"x"};
     QTest::newRow("utf-8") << QByteArray("\xc3\xbc\r\n") << QStringList{QStringLiteral("\u00fc")};
+    // Only the file's first bytes are a byte order mark; elsewhere U+FEFF is part of an entry.
+    QTest::newRow("second mark") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx\r\n")
+                                 << QStringList{QStringLiteral("\uFEFFx")};
+    QTest::newRow("mark on a later line") << QByteArray("a\r\n\xEF\xBB\xBF\r\n")
+                                          << QStringList{"a", QStringLiteral("\uFEFF")};
+    QTest::newRow("mark in a Windows file") << QByteArray("\xe9\r\n\xEF\xBB\xBF" "b\r\n")
+                                            << QStringList{QStringLiteral("\u00e9"),
+                                                           QStringLiteral("\uFEFFb")};
 }
 
 void DataFilesTest::splitting()
@@ -61,6 +70,17 @@ void DataFilesTest::splitting()
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
     QCOMPARE(splitTextLines(bytes), lines);
+}
+
+void DataFilesTest::leadingZeroWidthSpaceSurvives()
+{
+    // An entry starting with U+FEFF (invisible, pasted from a web page) is kept as typed, also
+    // as the first entry of the file, where it looks like a byte order mark.
+    const QStringList lines{QStringLiteral("\uFEFFfirst@example.org"), QStringLiteral("\uFEFF")};
+    const QByteArray bytes = joinTextLines(lines);
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF\xEF\xBB\xBF"));
+    QCOMPARE(splitTextLines(bytes), lines);
+    QCOMPARE(splitTextLines(joinTextLines(splitTextLines(bytes))), lines);
 }
 
 void DataFilesTest::windowsBytesSurvive()
