@@ -8,8 +8,6 @@ class TestScanCounters : public QObject {
 private Q_SLOTS:
     void countsOn_data();
     void countsOn();
-    void intervals_data();
-    void intervals();
     void minuteTicks_data();
     void minuteTicks();
 };
@@ -20,24 +18,17 @@ void TestScanCounters::countsOn_data() {
     QTest::addColumn<QString>("after");
 
     QTest::newRow("spam counter") << "41" << 1.0 << "42";
-    QTest::newRow("to a thousand") << "999" << 1.0 << "1000";
     // Shortest form, but never an exponent for a whole number a double holds exactly.
     QTest::newRow("to a million") << "999999" << 1.0 << "1000000";
     QTest::newRow("past 32 bits") << "4294967295" << 1.0 << "4294967296";
     QTest::newRow("below 2^53") << "9007199254740990" << 1.0 << "9007199254740991";
-    QTest::newRow("many at once") << "7" << 40000.0 << "40007";
-    QTest::newRow("blanks around") << " 12 " << 1.0 << "13";
+    QTest::newRow("many at once, blanks around") << " 7 " << 40000.0 << "40007";
     QTest::newRow("fraction kept") << "2.5" << 1.0 << "3.5";
-    QTest::newRow("negative") << "-3" << 1.0 << "-2";
-    QTest::newRow("exponent read") << "1e3" << 1.0 << "1001";
     // A counter that is not a number counts on from 0.
     QTest::newRow("empty") << "" << 1.0 << "1";
-    QTest::newRow("letters") << "abc" << 1.0 << "1";
     QTest::newRow("number then letters") << "12abc" << 1.0 << "1";
-    QTest::newRow("grouped digits") << "1,000" << 1.0 << "1";
     QTest::newRow("infinity") << "inf" << 1.0 << "1";
-    QTest::newRow("not a number") << "nan" << 1.0 << "1";
-    // Beyond exact whole numbers the value still prints, in its shortest form.
+    // Beyond exact whole numbers the value still prints, and never becomes infinite.
     QTest::newRow("huge") << "1e300" << 1.0 << "1e+300";
     QTest::newRow("largest double")
         << "1.7976931348623157e308" << 1.0e308 << "1.7976931348623157e+308";
@@ -50,40 +41,17 @@ void TestScanCounters::countsOn() {
     QCOMPARE(countedOn(before, by), after);
 }
 
-void TestScanCounters::intervals_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<double>("minutes");
-
-    QTest::newRow("five") << "5" << 5.0;
-    QTest::newRow("blanks") << " 10 " << 10.0;
-    QTest::newRow("large") << "40000" << 40000.0;
-    QTest::newRow("zero") << "0" << 1.0;
-    QTest::newRow("negative") << "-5" << 1.0;
-    QTest::newRow("fraction") << "2.5" << 1.0;
-    QTest::newRow("letters") << "abc" << 1.0;
-    QTest::newRow("empty") << "" << 1.0;
-}
-
-void TestScanCounters::intervals() {
-    QFETCH(QString, text);
-    QFETCH(double, minutes);
-    QCOMPARE(scanInterval(text), minutes);
-}
-
 void TestScanCounters::minuteTicks_data() {
     QTest::addColumn<QString>("counter");
     QTest::addColumn<QString>("interval");
     QTest::addColumn<QString>("after");
     QTest::addColumn<bool>("runPass");
 
-    QTest::newRow("first minute") << "0"
-                                  << "5"
-                                  << "1" << false;
     QTest::newRow("reaches the interval") << "4"
                                           << "5"
                                           << "5" << false;
     QTest::newRow("passes the interval") << "5"
-                                         << "5"
+                                         << " 5 "
                                          << "0" << true;
     QTest::newRow("interval 1 counts once") << "0"
                                             << "1"
@@ -91,12 +59,9 @@ void TestScanCounters::minuteTicks_data() {
     QTest::newRow("interval 1 then passes") << "1"
                                             << "1"
                                             << "0" << true;
-    QTest::newRow("unusable interval as 1") << "1"
-                                            << "abc"
-                                            << "0" << true;
-    QTest::newRow("zero interval as 1") << "0"
-                                        << "0"
-                                        << "1" << false;
+    // An interval that is not a whole number of at least 1 acts as 1.
+    for (const char* interval : {"abc", "0", "-5", "2.5", ""})
+        QTest::addRow("interval \"%s\"", interval) << "1" << interval << "0" << true;
     QTest::newRow("no 16-bit limit") << "32767"
                                      << "40000"
                                      << "32768" << false;
