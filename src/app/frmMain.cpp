@@ -4,6 +4,7 @@
 #include "app/clicklabel.h"
 #include "app/doevents.h"
 #include "app/endprogram.h"
+#include "app/exitquestion.h"
 #include "app/frmSplash.h"
 #include "app/msgbox.h"
 #include "app/twips.h"
@@ -328,15 +329,8 @@ void frmMain::Form_Load()
 
 void frmMain::Form_Unload(bool& cancel)
 {
-    const MsgBoxAnswer answer =
-        MsgBox(QStringLiteral("Click OK to exit this application.") + QLatin1String(kCrLf) +
-                   QStringLiteral("Click CANCEL to keep it running in the system tray."),
-               MsgBoxButtons::OkCancel, QStringLiteral("Exit application?"));
-    if (answer == MsgBoxAnswer::Ok) {
-        SysTrayModule::removeIcon();
-        EndProgram();
+    if (exitQuestion())
         return;
-    }
     hide();
     cancel = true;
 }

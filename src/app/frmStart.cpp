@@ -4,10 +4,9 @@
 #include "app/SetMenuIconModule.h"
 #include "app/SysTrayModule.h"
 #include "app/doevents.h"
-#include "app/endprogram.h"
+#include "app/exitquestion.h"
 #include "app/frmMain.h"
 #include "app/frmPictures.h"
-#include "app/msgbox.h"
 #include "app/popupmenu.h"
 #include "app/twips.h"
 
@@ -133,22 +132,14 @@ void frmStart::mnuSysTrayConfg_Click() {
 }
 
 void frmStart::mnuSysTrayExit_Click() {
-    exitQuestion();
+    askExit();
 }
 
 void frmStart::mnuFileExit_Click() {
-    exitQuestion();
+    askExit();
 }
 
-void frmStart::exitQuestion() {
-    const MsgBoxAnswer answer =
-        MsgBox(QStringLiteral("Click OK to exit this application.") + QLatin1String(kCrLf) +
-                   QStringLiteral("Click CANCEL to keep it running in the system tray."),
-               MsgBoxButtons::OkCancel, QStringLiteral("Exit application?"));
-    if (answer == MsgBoxAnswer::Ok) {
-        SysTrayModule::removeIcon();
-        EndProgram();
-        return;
-    }
-    mainWindow().hide();
+void frmStart::askExit() {
+    if (!exitQuestion())
+        mainWindow().hide();
 }

@@ -54,7 +54,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void exitQuestion();
+    void askExit();
 
     QString m_programFolder;
     std::unique_ptr<frmMain> m_main;
