@@ -47,8 +47,11 @@ bool removeFilesIn(const QString& folder) {
 
 } // namespace
 
-DovecotMailbox::DovecotMailbox() {
-    if (readState(QStringLiteral(CORVANTA_DOVECOT_FOLDER)))
+DovecotMailbox::DovecotMailbox()
+    : DovecotMailbox(QStringLiteral(CORVANTA_DOVECOT_FOLDER)) {}
+
+DovecotMailbox::DovecotMailbox(const QString& fixtureFolder) {
+    if (readState(fixtureFolder))
         claim();
 }
 

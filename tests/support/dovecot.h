@@ -24,6 +24,9 @@
 class DovecotMailbox {
 public:
     DovecotMailbox();
+    // A mailbox of the server that dovecot-fixture.sh started in that folder (a benchmark starts
+    // its own server rather than the test suite's).
+    explicit DovecotMailbox(const QString& fixtureFolder);
     ~DovecotMailbox();
     DovecotMailbox(const DovecotMailbox&) = delete;
     DovecotMailbox& operator=(const DovecotMailbox&) = delete;
