@@ -7,32 +7,148 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QScopeGuard>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
 // Server texts quoted in error strings are cut to this length.
 constexpr qsizetype kMaxQuotedText = 200;
 
+// Pages of messages larger than this are written on the worker thread, so the window keeps
+// answering while a large message is escaped and written; smaller ones take less time than the
+// hand-over.
+constexpr qsizetype kPageOnWorker = 256 * 1024;
+
 bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
            text.contains(QChar(0));
 }
 
+// Writes the page to a new file beside path and renames it over path once it is complete, so the
+// file is whole or not there at all. The new file is made like any other (permissions from the
+// user's umask). Nothing is flushed to disk here: see flushToDisk(). Returns the reason for a
+// failure, empty on success.
+QString writePageFile(const QString& path, const ParsedMessage& message, const QByteArray& raw) {
+    if (path.isEmpty())
+        return FreePOP::tr("no file name");
+    QFile file;
+    // The name leaves room for these seven characters (see archiveFileName).
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
+        QString temporary = path + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            temporary += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
+        file.setFileName(temporary);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            break;
+        // Only a name that happens to be taken is worth another try.
+        if (!QFileInfo::exists(temporary))
+            return file.errorString();
+    }
+    if (!file.isOpen())
+        return file.errorString();
+    const bool written = writeMessagePage(file, message, raw) && file.flush();
+    const QString reason = file.errorString();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        file.remove();
+        return written ? file.errorString() : reason;
+    }
+    // rename() replaces a file at path in one step.
+    if (::rename(QFile::encodeName(file.fileName()).constData(),
+                 QFile::encodeName(path).constData()) != 0) {
+        const QString error = QString::fromLocal8Bit(strerror(errno));
+        file.remove();
+        return error;
+    }
+    return QString();
+}
+
+// Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
+// system does it for all of them at the cost of one journal commit; elsewhere each file and folder
+// is flushed in turn.
+bool flushToDisk(const QStringList& paths) {
+    QStringList folders;
+    for (const QString& path : paths) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    bool ok = true;
+#ifdef __linux__
+    for (const QString& folder : std::as_const(folders)) {
+        const int fd =
+            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
+        if (fd >= 0)
+            ::close(fd);
+    }
+#else
+    for (const QString& path : paths + folders) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        // A page replaced or removed since is not ours to flush any more.
+        if (fd < 0)
+            continue;
+        ok = ::fsync(fd) == 0 && ok;
+        ::close(fd);
+    }
+#endif
+    return ok;
+}
+
 } // namespace
 
+// A command of the open session: sent, or waiting its turn; then its reply, or the failure that
+// took its place.
+struct FreePOP::Command {
+    QByteArray line;
+    Reply kind = Reply::Status;
+    int number = 0; // the message number of RETR and DELE
+    bool sent = false;
+    bool armed = false; // the reader expects this command's reply
+    bool done = false;
+    bool positive = false;
+    QByteArray statusText;
+    QByteArray body;
+    Error error = NoError; // set when no usable reply came (message too large, connection lost...)
+    QString errorText;
+    JobPtr parse; // RETR: the parse of the message, started when its last line came in
+};
+
+// Work on the worker thread and what it found.
+struct FreePOP::Job {
+    std::atomic<bool> done{false};
+    ParsedMessage parsed;
+    QString failure; // empty when the work succeeded
+};
+
 FreePOP::FreePOP(QObject* parent)
-    : QObject(parent) {}
+    : QObject(parent)
+    , m_worker(std::make_unique<QThreadPool>()) {
+    m_worker->setMaxThreadCount(1);
+}
 
 FreePOP::~FreePOP() {
     // Without QUIT: deletions marked in an unfinished session do not happen.
     if (m_transport)
         m_transport->abort();
+    // A job still running reports to this object when it ends.
+    m_worker->waitForDone();
 }
 
 void FreePOP::setLimits(const Pop3Limits& limits) {
@@ -115,6 +231,7 @@ void FreePOP::Connect() {
         return;
     }
     m_messageCount = messages;
+    m_pipelining = hasCapability(u"PIPELINING");
     succeed();
 }
 
@@ -128,19 +245,38 @@ void FreePOP::FetchMessage(int n) {
         fail(BadArgument, tr("There is no message number %1.").arg(n));
         return;
     }
-    if (!requireOpenLink())
+    CommandPtr retr;
+    if (m_ahead && m_ahead->number == n)
+        retr = std::exchange(m_ahead, nullptr);
+    // A reply that failed is reported as itself, also when the connection is gone since.
+    if (!(retr && retr->done && retr->error != NoError) && !requireOpenLink())
         return;
-    const QDeadlineTimer deadline = operationDeadline();
-    if (!exchange("RETR " + QByteArray::number(n), Reply::MultiLine, deadline))
+    if (!retr) {
+        retr = send("RETR " + QByteArray::number(n), Reply::MultiLine, n);
+        if (!retr)
+            return;
+    }
+    if (!waitForReply(*retr, operationDeadline()))
         return;
-    if (!m_reader.isPositive()) {
-        fail(CommandRefused,
-             tr("%1 refused message %2: %3").arg(m_connectedTo, QString::number(n), serverText()));
+    if (retr->error != NoError) {
+        fail(retr->error, retr->errorText);
+        fetchAhead(n);
         return;
     }
-    m_raw = m_reader.takeBody();
+    if (!retr->positive) {
+        fail(CommandRefused,
+             tr("%1 refused message %2: %3")
+                 .arg(m_connectedTo, QString::number(n), serverText(retr->statusText)));
+        fetchAhead(n);
+        return;
+    }
+    m_raw = std::move(retr->body);
+    m_parse = retr->parse;
+    if (!m_parse)
+        m_parse = startJob([raw = m_raw](Job& job) { job.parsed = parseMessage(raw); });
     m_current = n;
     succeed();
+    fetchAhead(n);
 }
 
 void FreePOP::CompleteFetch() {
@@ -153,7 +289,11 @@ void FreePOP::CompleteFetch() {
         return;
     }
     if (!m_parsed) {
-        m_message = parseMessage(m_raw);
+        if (!waitForJob(m_parse, QDeadlineTimer(QDeadlineTimer::Forever))) {
+            fail(Interrupted, tr("The program is quitting."));
+            return;
+        }
+        m_message = m_parse->parsed;
         m_parsed = true;
     }
     succeed();
@@ -170,26 +310,31 @@ void FreePOP::SaveMessage(const QString& path) {
     }
     // The page needs the decoded header fields even when CompleteFetch was not called; the reads
     // stay as they are.
-    ParsedMessage parsedHere;
-    if (!m_parsed)
-        parsedHere = parseMessage(m_raw);
-    const ParsedMessage& message = m_parsed ? m_message : parsedHere;
+    if (!m_parsed && !waitForJob(m_parse, QDeadlineTimer(QDeadlineTimer::Forever))) {
+        fail(Interrupted, tr("The program is quitting."));
+        return;
+    }
+    const ParsedMessage message = m_parsed ? m_message : m_parse->parsed;
 
-    QSaveFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly)) {
-        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, file.errorString()));
+    QString failure;
+    if (m_raw.size() > kPageOnWorker) {
+        const JobPtr job = startJob([path, message, raw = m_raw](Job& self) {
+            self.failure = writePageFile(path, message, raw);
+        });
+        if (!waitForJob(job, QDeadlineTimer(QDeadlineTimer::Forever))) {
+            fail(Interrupted, tr("The program is quitting."));
+            return;
+        }
+        failure = job->failure;
+    } else {
+        failure = writePageFile(path, message, m_raw);
+    }
+    if (!failure.isEmpty()) {
+        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, failure));
         return;
     }
-    if (!writeMessagePage(file, message, m_raw)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, reason));
-        return;
-    }
-    if (!file.commit()) {
-        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, file.errorString()));
-        return;
-    }
+    if (m_link == Link::Open && !m_unsyncedPages.contains(path))
+        m_unsyncedPages.append(path);
     succeed();
 }
 
@@ -204,12 +349,17 @@ void FreePOP::DeleteMessage() {
     }
     if (!requireOpenLink())
         return;
-    const QDeadlineTimer deadline = operationDeadline();
-    if (!exchange("DELE " + QByteArray::number(m_current), Reply::Status, deadline))
+    const CommandPtr dele = send("DELE " + QByteArray::number(m_current), Reply::Status, m_current);
+    if (!dele || !waitForReply(*dele, operationDeadline()))
         return;
-    if (!m_reader.isPositive()) {
-        fail(CommandRefused, tr("%1 refused to delete message %2: %3")
-                                 .arg(m_connectedTo, QString::number(m_current), serverText()));
+    if (dele->error != NoError) {
+        fail(dele->error, dele->errorText);
+        return;
+    }
+    if (!dele->positive) {
+        fail(CommandRefused,
+             tr("%1 refused to delete message %2: %3")
+                 .arg(m_connectedTo, QString::number(m_current), serverText(dele->statusText)));
         return;
     }
     succeed();
@@ -239,11 +389,21 @@ void FreePOP::Disconnect() {
         break;
     }
     const QDeadlineTimer deadline = operationDeadline();
-    if (!exchange("QUIT", Reply::Status, deadline))
+    // The archived pages are on disk for certain before their messages leave the server.
+    if (!syncSavedPages(deadline))
         return;
-    if (!m_reader.isPositive()) {
-        fail(CommandRefused,
-             tr("%1 reported a problem at log-out: %2").arg(m_connectedTo, serverText()));
+    // A message asked for ahead is not wanted any more; its reply is read past.
+    forgetAhead();
+    const CommandPtr quit = send("QUIT", Reply::Status);
+    if (!quit || !waitForReply(*quit, deadline))
+        return;
+    if (quit->error != NoError) {
+        fail(quit->error, quit->errorText);
+        return;
+    }
+    if (!quit->positive) {
+        fail(CommandRefused, tr("%1 reported a problem at log-out: %2")
+                                 .arg(m_connectedTo, serverText(quit->statusText)));
         return;
     }
     succeed();
@@ -444,23 +604,14 @@ bool FreePOP::exchange(const QByteArray& command, Reply kind, const QDeadlineTim
         case Pop3ReplyReader::Outcome::Complete:
             return true;
         case Pop3ReplyReader::Outcome::Failed:
-            switch (m_reader.fault()) {
-            case Pop3ReplyReader::Fault::MessageTooLarge:
-                fail(MessageTooLarge, tr("The message is larger than %1 bytes; it stays on the "
-                                         "server.")
-                                          .arg(m_reader.limits().maxMessageSize));
-                break;
-            case Pop3ReplyReader::Fault::LineTooLong:
-                fail(LineTooLong, tr("The message has a line longer than %1 bytes; it stays on "
-                                     "the server.")
-                                      .arg(m_reader.limits().maxMessageLine));
-                break;
-            case Pop3ReplyReader::Fault::GarbageStatus:
-            case Pop3ReplyReader::Fault::StatusTooLong:
-            case Pop3ReplyReader::Fault::None:
-                fail(ProtocolError, tr("%1 sent an answer that is not POP3.").arg(m_connectedTo));
+            if (m_reader.lostSync()) {
+                fail(ProtocolError, readerFaultText(ProtocolError));
                 dropLink(tr("the server's answer was not POP3"));
-                break;
+            } else {
+                const Error error = m_reader.fault() == Pop3ReplyReader::Fault::LineTooLong
+                                        ? LineTooLong
+                                        : MessageTooLarge;
+                fail(error, readerFaultText(error));
             }
             return false;
         case Pop3ReplyReader::Outcome::NeedMore:
@@ -486,6 +637,231 @@ bool FreePOP::exchange(const QByteArray& command, Reply kind, const QDeadlineTim
     }
 }
 
+QString FreePOP::readerFaultText(int error) const {
+    switch (error) {
+    case MessageTooLarge:
+        return tr("The message is larger than %1 bytes; it stays on the server.")
+            .arg(m_reader.limits().maxMessageSize);
+    case LineTooLong:
+        return tr("The message has a line longer than %1 bytes; it stays on the server.")
+            .arg(m_reader.limits().maxMessageLine);
+    default:
+        return tr("%1 sent an answer that is not POP3.").arg(m_connectedTo);
+    }
+}
+
+// Puts a command of the open session in line and sends it as soon as it may go. Null, with the
+// operation failed, when the server has sent something nobody asked for: it would be taken for
+// this command's reply.
+FreePOP::CommandPtr FreePOP::send(const QByteArray& line, Reply kind, int number) {
+    if (m_queue.empty() && m_reader.pendingSize() > 0) {
+        fail(ProtocolError, tr("%1 sent data that was not asked for.").arg(m_connectedTo));
+        dropLink(tr("the server sent data that was not asked for"));
+        return nullptr;
+    }
+    auto command = std::make_shared<Command>();
+    command->line = line;
+    command->kind = kind;
+    command->number = number;
+    m_queue.push_back(command);
+    sendQueued();
+    return command;
+}
+
+// Sends the commands in line that may go now: all of them to a server with PIPELINING, otherwise
+// the first one once every earlier reply has been read.
+void FreePOP::sendQueued() {
+    if (m_link != Link::Open)
+        return;
+    QByteArray out;
+    bool outstanding = false;
+    for (const CommandPtr& command : m_queue) {
+        if (command->sent) {
+            outstanding = true;
+            continue;
+        }
+        if (outstanding && !m_pipelining)
+            break;
+        if (!outstanding && m_reader.pendingSize() > 0) {
+            // Every reply asked for has been read, and there is more.
+            command->done = true;
+            command->error = ProtocolError;
+            command->errorText = tr("%1 sent data that was not asked for.").arg(m_connectedTo);
+            dropLink(tr("the server sent data that was not asked for"));
+            return;
+        }
+        out += command->line + "\r\n";
+        command->sent = true;
+        outstanding = true;
+    }
+    if (!out.isEmpty())
+        m_transport->write(out);
+}
+
+// Reads the replies that have come in completely, in the order the commands went out. A message
+// that is complete goes to the worker to be parsed at once.
+void FreePOP::readReplies() {
+    while (!m_queue.empty() && m_queue.front()->sent && m_link == Link::Open) {
+        Command& command = *m_queue.front();
+        if (!command.armed) {
+            if (command.kind == Reply::MultiLine)
+                m_reader.expectMultiLine();
+            else
+                m_reader.expectStatus();
+            command.armed = true;
+        }
+        const Pop3ReplyReader::Outcome outcome = m_reader.advance();
+        if (outcome == Pop3ReplyReader::Outcome::NeedMore)
+            return;
+        if (outcome == Pop3ReplyReader::Outcome::Complete) {
+            command.positive = m_reader.isPositive();
+            command.statusText = m_reader.statusText();
+            if (command.kind == Reply::MultiLine && command.positive) {
+                command.body = m_reader.takeBody();
+                // Parsed only when someone still waits for it (not a message given up).
+                if (m_queue.front().use_count() > 1)
+                    command.parse = startJob(
+                        [raw = command.body](Job& job) { job.parsed = parseMessage(raw); });
+            }
+        } else if (m_reader.lostSync()) {
+            command.error = ProtocolError;
+            command.errorText = readerFaultText(ProtocolError);
+        } else {
+            command.error = m_reader.fault() == Pop3ReplyReader::Fault::LineTooLong
+                                ? LineTooLong
+                                : MessageTooLarge;
+            command.errorText = readerFaultText(command.error);
+        }
+        command.done = true;
+        const bool lostSync = command.error == ProtocolError;
+        m_queue.pop_front();
+        if (lostSync) {
+            // Where this reply ends, and so where the next begins, cannot be told.
+            dropLink(tr("the server's answer was not POP3"));
+            return;
+        }
+        sendQueued();
+    }
+}
+
+// Waits until the command's reply has been read, or the connection failed. False, with the
+// operation failed, when the time ran out or the program is quitting; every command still in line
+// fails the same way, since its reply would come after the one that did not.
+bool FreePOP::waitForReply(const Command& command, const QDeadlineTimer& deadline) {
+    for (;;) {
+        readReplies();
+        if (command.done)
+            return true;
+        if (m_link != Link::Open) {
+            fail(ConnectionLost,
+                 tr("The connection to %1 was lost: %2").arg(m_connectedTo, m_lostReason));
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            const QString text = tr("%1 did not answer within %2 seconds.")
+                                     .arg(m_connectedTo, QString::number(timeoutSeconds()));
+            fail(TimedOut, text);
+            failQueued(TimedOut, text);
+            // A late answer would be taken for the answer to the next command.
+            dropLink(tr("the server did not answer in time"));
+            return false;
+        }
+        if (!waitForEvent(deadline)) {
+            fail(Interrupted, tr("The program is quitting."));
+            failQueued(Interrupted, m_errorString);
+            dropLink(tr("the program is quitting"));
+            return false;
+        }
+    }
+}
+
+// Ends every command in line that has no reply yet with this failure.
+void FreePOP::failQueued(Error error, const QString& text) {
+    for (const CommandPtr& command : m_queue) {
+        if (command->done)
+            continue;
+        command->done = true;
+        command->error = error;
+        command->errorText = text;
+        // A server may echo what it was sent.
+        if (!m_password.isEmpty())
+            command->errorText.replace(m_password, QStringLiteral("***"));
+    }
+    m_queue.clear();
+}
+
+// After message n, asks for message n + 1 so that it comes in while n is being looked at: only
+// from a server that announced PIPELINING, only within the mailbox, and never further ahead.
+void FreePOP::fetchAhead(int n) {
+    if (!m_pipelining || m_link != Link::Open || n >= m_messageCount)
+        return;
+    if (m_ahead && m_ahead->number == n + 1)
+        return;
+    // Stray data is for the next command the caller sends to find and report.
+    if (m_queue.empty() && m_reader.pendingSize() > 0)
+        return;
+    forgetAhead();
+    m_ahead = send("RETR " + QByteArray::number(n + 1), Reply::MultiLine, n + 1);
+}
+
+// Gives up the message asked for ahead: its reply is read past and thrown away, its parse result
+// with it.
+void FreePOP::forgetAhead() {
+    m_ahead.reset();
+}
+
+FreePOP::JobPtr FreePOP::startJob(std::function<void(Job&)> work) {
+    auto job = std::make_shared<Job>();
+    m_worker->start([this, job, work = std::move(work)] {
+        work(*job);
+        job->done.store(true, std::memory_order_release);
+        // The object outlives its jobs: its destructor waits for them.
+        QMetaObject::invokeMethod(
+            this, [this] { wake(); }, Qt::QueuedConnection);
+    });
+    return job;
+}
+
+// Waits for a job of the worker; window events are handled meanwhile. False when the deadline
+// passed or the program is quitting.
+bool FreePOP::waitForJob(const JobPtr& job, const QDeadlineTimer& deadline) {
+    while (!job->done.load(std::memory_order_acquire)) {
+        if (deadline.hasExpired() || !waitForEvent(deadline))
+            return false;
+    }
+    return true;
+}
+
+// Flushes the pages saved in this session to disk, on the worker, before the log-out removes
+// their messages from the server. On failure the log-out does not happen: the operation fails
+// and the connection is dropped, so the messages stay on the server.
+bool FreePOP::syncSavedPages(const QDeadlineTimer& deadline) {
+    if (m_unsyncedPages.isEmpty())
+        return true;
+    const JobPtr job = startJob([pages = m_unsyncedPages](Job& self) {
+        if (!flushToDisk(pages))
+            self.failure = QStringLiteral("flush failed");
+    });
+    if (!waitForJob(job, deadline)) {
+        const bool quitting = !deadline.hasExpired();
+        fail(quitting ? Interrupted : TimedOut,
+             quitting ? tr("The program is quitting.")
+                      : tr("The archived messages could not be written to disk within %1 "
+                           "seconds; messages marked for deletion stay on the server.")
+                            .arg(timeoutSeconds()));
+        dropLink(tr("the archived messages were not on disk in time"));
+        return false;
+    }
+    if (!job->failure.isEmpty()) {
+        fail(FileWriteFailed, tr("The archived messages could not be written to disk; messages "
+                                 "marked for deletion stay on the server."));
+        dropLink(tr("the archived messages could not be written to disk"));
+        return false;
+    }
+    m_unsyncedPages.clear();
+    return true;
+}
+
 bool FreePOP::waitForEvent(const QDeadlineTimer& deadline) {
     QEventLoop loop;
     QTimer timer;
@@ -494,8 +870,9 @@ bool FreePOP::waitForEvent(const QDeadlineTimer& deadline) {
         m_woken = true;
         loop.quit();
     });
-    timer.start(std::chrono::ceil<std::chrono::milliseconds>(
-        qMax(deadline.remainingTimeAsDuration(), std::chrono::nanoseconds(0))));
+    if (!deadline.isForever())
+        timer.start(std::chrono::ceil<std::chrono::milliseconds>(
+            qMax(deadline.remainingTimeAsDuration(), std::chrono::nanoseconds(0))));
     m_woken = false;
     m_loop = &loop;
     loop.exec();
@@ -518,6 +895,7 @@ void FreePOP::dropLink(const QString& reason) {
     }
     m_link = Link::Lost;
     m_lostReason = reason;
+    failQueued(ConnectionLost, tr("The connection to %1 was lost: %2").arg(m_connectedTo, reason));
 }
 
 void FreePOP::closeLink() {
@@ -530,6 +908,10 @@ void FreePOP::closeLink() {
     m_link = Link::None;
     m_lostReason.clear();
     m_capabilities.clear();
+    m_pipelining = false;
+    m_queue.clear();
+    m_ahead.reset();
+    m_unsyncedPages.clear();
     m_messageCount = 0;
     m_reader.reset();
     clearCurrent();
@@ -538,6 +920,7 @@ void FreePOP::closeLink() {
 void FreePOP::clearCurrent() {
     m_current = 0;
     m_raw = QByteArray();
+    m_parse.reset();
     m_message = ParsedMessage();
     m_parsed = false;
 }
@@ -556,7 +939,11 @@ void FreePOP::fail(Error error, const QString& text) {
 }
 
 QString FreePOP::serverText() const {
-    QString text = QString::fromUtf8(m_reader.statusText().left(kMaxQuotedText));
+    return serverText(m_reader.statusText());
+}
+
+QString FreePOP::serverText(const QByteArray& statusText) const {
+    QString text = QString::fromUtf8(statusText.left(kMaxQuotedText));
     for (QChar& c : text) {
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
@@ -580,8 +967,11 @@ void FreePOP::onOpened() {
 
 void FreePOP::onReadyRead() {
     m_reader.append(m_transport->read());
-    // Between operations nothing reads the replies, so what a server sends unasked is bounded.
-    if (!m_busy && m_reader.pendingSize() > m_reader.limits().maxStatusLine)
+    // Replies to commands in line are read as they come, between operations too.
+    if (!m_queue.empty())
+        readReplies();
+    // With nothing asked, what a server sends unasked is bounded.
+    else if (!m_busy && m_reader.pendingSize() > m_reader.limits().maxStatusLine)
         dropLink(tr("the server sent data that was not asked for"));
     wake();
 }
@@ -596,6 +986,8 @@ void FreePOP::onClosed(const QString& reason) {
     if (m_link == Link::Connecting || m_link == Link::Open || m_link == Link::Securing) {
         m_link = Link::Lost;
         m_lostReason = reason;
+        failQueued(ConnectionLost,
+                   tr("The connection to %1 was lost: %2").arg(m_connectedTo, reason));
     }
     wake();
 }

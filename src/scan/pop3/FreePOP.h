@@ -8,11 +8,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
+#include <functional>
 #include <memory>
 
 enum class TlsFault;
 class QDeadlineTimer;
 class QEventLoop;
+class QThreadPool;
 class Pop3Transport;
 
 // The POP3 client the scan uses: one connection and one current message at a time.
@@ -21,6 +24,16 @@ class Pop3Transport;
 // loop, so the window keeps painting and timers keep firing meanwhile. poptimeout() seconds bound
 // each whole operation (not each read): a server that answers too slowly fails the operation.
 // After any operation ErrorCode() tells whether it worked.
+//
+// Work is overlapped behind that facade without changing what any operation returns:
+//   - A retrieved message is parsed on a worker thread as soon as its last line came in, so that
+//     CompleteFetch usually finds it done and a large message never freezes the window.
+//   - With a server that announces PIPELINING, FetchMessage(n) asks for message n + 1 right away
+//     (never further ahead), and a DELE or QUIT goes out without waiting for that download. The
+//     replies are read in the order the commands went out; each operation still waits for, and
+//     reports, the reply to its own command, and a failed reply to a message asked for ahead is
+//     reported by the FetchMessage of that message. A server without PIPELINING is sent one
+//     command at a time, each after the previous reply, exactly as the caller makes the calls.
 //
 // A mail server may be given as "host" (port popport(), 110 unless changed), "host:port",
 // "[IPv6 address]", "[IPv6 address]:port", "pop3://host[:port]" or "pop3s://host[:port]" (see
@@ -112,12 +125,16 @@ public:
     // empty when absent.
     virtual QString HeaderValue(const QString& name) const;
     // Writes the current message as an HTML page (see messagepage.h) to path, replacing a file
-    // there. The folder must exist. The file is complete or not written at all.
+    // there. The folder must exist. The file is complete or not written at all. The page reaches
+    // the disk for certain before the next log-out of this session, so a message archived and then
+    // deleted is never lost to a power cut; the wait for the disk is paid once per session, not
+    // once per page.
     virtual void SaveMessage(const QString& path);
     // Marks the current message for deletion (DELE); it leaves the server at Disconnect.
     virtual void DeleteMessage();
-    // Logs out (QUIT), which removes the marked messages, and closes the connection. Without a
-    // connection it does nothing.
+    // Logs out (QUIT), which removes the marked messages, and closes the connection. Before QUIT
+    // the pages saved in this session are flushed to disk; when that fails, QUIT is not sent and
+    // the marked messages stay on the server. Without a connection it does nothing.
     virtual void Disconnect();
 
     // The capabilities the server listed for CAPA on the open connection, one line each as sent;
@@ -135,6 +152,10 @@ public:
 private:
     enum class Link { None, Connecting, Open, Securing, Lost };
     enum class Reply { Status, MultiLine };
+    struct Command;
+    struct Job;
+    using CommandPtr = std::shared_ptr<Command>;
+    using JobPtr = std::shared_ptr<Job>;
 
     bool beginOperation();
     void endOperation() { m_busy = false; }
@@ -145,6 +166,17 @@ private:
     bool secureLink(const QDeadlineTimer& deadline);
     void failTls(TlsFault fault, const QString& reason);
     bool exchange(const QByteArray& command, Reply kind, const QDeadlineTimer& deadline);
+    CommandPtr send(const QByteArray& line, Reply kind, int number = 0);
+    void sendQueued();
+    void readReplies();
+    bool waitForReply(const Command& command, const QDeadlineTimer& deadline);
+    void failQueued(Error error, const QString& text);
+    void fetchAhead(int n);
+    void forgetAhead();
+    JobPtr startJob(std::function<void(Job&)> work);
+    bool waitForJob(const JobPtr& job, const QDeadlineTimer& deadline);
+    bool syncSavedPages(const QDeadlineTimer& deadline);
+    QString readerFaultText(int error) const;
     bool waitForEvent(const QDeadlineTimer& deadline);
     void wake();
     void dropLink(const QString& reason);
@@ -153,6 +185,7 @@ private:
     void succeed();
     void fail(Error error, const QString& text);
     QString serverText() const;
+    QString serverText(const QByteArray& statusText) const;
     int timeoutSeconds() const;
     QDeadlineTimer operationDeadline() const;
 
@@ -174,12 +207,24 @@ private:
     QString m_lostReason;
     QString m_connectedTo; // "host:port" of the open connection, for error texts
     QStringList m_capabilities;
+    bool m_pipelining = false; // the logged-in server announced PIPELINING
+
+    // The commands of the open session whose replies have not been read, in the order they go
+    // out (without PIPELINING only the first has been sent), and the retrieval of the message
+    // after the current one, asked for ahead and not claimed yet.
+    std::deque<CommandPtr> m_queue;
+    CommandPtr m_ahead;
 
     int m_messageCount = 0;
     int m_current = 0; // number of the current message, 0 for none
     QByteArray m_raw;
+    JobPtr m_parse; // the parse of the current message, started when it came in
     ParsedMessage m_message;
     bool m_parsed = false;
+    // Pages written since the last flush to disk; flushed before QUIT.
+    QStringList m_unsyncedPages;
+    // One worker for parsing and for large pages: jobs run one after the other, in order.
+    std::unique_ptr<QThreadPool> m_worker;
 
     int m_error = NoError;
     QString m_errorString;

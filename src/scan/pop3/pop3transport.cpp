@@ -104,6 +104,10 @@ void SocketTransport::abort() {
 }
 
 void SocketTransport::onConnected() {
+    // Commands are small and sent one after the other, several of them before an answer when the
+    // server allows it. Held back until the previous one is acknowledged (Nagle), each would wait
+    // a round trip for nothing.
+    m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_implicitTls)
         m_handshaking = true; // the socket goes on with the handshake by itself
     else

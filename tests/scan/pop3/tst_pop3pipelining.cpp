@@ -1,0 +1,266 @@
+// The component asks for the next message ahead, and sends DELE and QUIT without waiting, only for
+// a server that announces PIPELINING; every operation still reports its own reply, in order.
+#include "scan/pop3/FreePOP.h"
+#include "support/scriptedpop3server.h"
+#include "support/tempfolder.h"
+
+#include <QDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString kUser = QStringLiteral("alice");
+const QString kPassword = QStringLiteral("open-sesame-42");
+
+QByteArray mail(const QByteArray& subject, const QByteArray& body = "Hello.\r\n") {
+    return "From: Sender <sender@example.com>\r\nSubject: " + subject + "\r\n\r\n" + body;
+}
+
+// Greeting, the capabilities, USER, PASS and STAT with the given count.
+ScriptedPop3Server& loginWith(ScriptedPop3Server& server, const QList<QByteArray>& capabilities,
+                              int messages) {
+    server.reply("+OK ready").capa(capabilities);
+    server.expectLine("USER " + kUser).reply("+OK");
+    server.expectLine("PASS " + kPassword).reply("+OK");
+    return server.expectLine("STAT").reply("+OK " + QByteArray::number(messages) + " 9000");
+}
+
+std::unique_ptr<FreePOP> connectedClient(const ScriptedPop3Server& server,
+                                         int timeoutSeconds = 10) {
+    auto pop = std::make_unique<FreePOP>();
+    pop->setPophostname(server.address());
+    pop->setPopusername(kUser);
+    pop->setPoppassword(kPassword);
+    pop->setPoptimeout(timeoutSeconds);
+    pop->Connect();
+    return pop;
+}
+
+QString serverLog(const ScriptedPop3Server& server) {
+    return server.received().join(" | ") + " / " + server.failure();
+}
+
+} // namespace
+
+class TestPop3Pipelining : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fetchesOneAheadAndKeepsEveryResultInItsPlace();
+    void withoutPipeliningOneCommandAtATime();
+    void failedRepliesAheadSurfaceAtTheirOwnFetch_data();
+    void failedRepliesAheadSurfaceAtTheirOwnFetch();
+    void messagesOutOfOrderAndTheLastOne();
+    void pagesReplaceAFileAndLeaveNothingBehind();
+};
+
+void TestPop3Pipelining::fetchesOneAheadAndKeepsEveryResultInItsPlace() {
+    // The order the server sees: RETR 2 goes out as soon as message 1 is in, before DELE 1.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"UIDL", "PIPELINING"}, 3)
+        .message(1, mail("one"))
+        .message(2, mail("two", ".\r\n..dots\r\n"))
+        .expectLine("DELE 1")
+        .reply("+OK marked")
+        .message(3, mail("three"))
+        .expectLine("DELE 2")
+        .reply("-ERR message 2 is locked")
+        .quit();
+
+    auto pop = connectedClient(server);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->rawMessage(), mail("one"));
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "one");
+    pop->DeleteMessage();
+    QCOMPARE(pop->ErrorCode(), 0);
+
+    pop->FetchMessage(2);
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->rawMessage(), mail("two", ".\r\n..dots\r\n"));
+    // The reads describe the current message only once it is completed.
+    QVERIFY(pop->Subject().isEmpty());
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "two");
+    QCOMPARE(pop->Body(), ".\n..dots\n");
+    // The refusal is DELE 2's, though its reply came after message 3 had been read.
+    pop->DeleteMessage();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::CommandRefused));
+    QVERIFY(pop->errorString().contains("message 2 is locked"));
+
+    pop->FetchMessage(3);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "three");
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+    QVERIFY(server.isFinished());
+    // Never further ahead than one message, and never past the last.
+    QCOMPARE(server.received().mid(4),
+             QStringList({"RETR 1", "RETR 2", "DELE 1", "RETR 3", "DELE 2", "QUIT"}));
+}
+
+void TestPop3Pipelining::withoutPipeliningOneCommandAtATime() {
+    // Capabilities without PIPELINING: the script fails on any command sent before its turn.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"TOP", "UIDL", "USER"}, 2)
+        .message(1, mail("one"))
+        .expectLine("DELE 1")
+        .reply("+OK")
+        .message(2, mail("two"))
+        .quit();
+
+    auto pop = connectedClient(server);
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "one");
+    pop->DeleteMessage();
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->FetchMessage(2);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+    QVERIFY(server.isFinished());
+}
+
+void TestPop3Pipelining::failedRepliesAheadSurfaceAtTheirOwnFetch_data() {
+    QTest::addColumn<QByteArray>("answer"); // the server's answer to RETR 2, asked for ahead
+    QTest::addColumn<QByteArray>("then");   // "go on", "drop" or "stall"
+    QTest::addColumn<int>("error");         // what FetchMessage(2) reports
+    QTest::addColumn<bool>("sessionGoesOn");
+
+    QTest::newRow("refused") << QByteArray("-ERR no such message\r\n") << QByteArray("go on")
+                             << int(FreePOP::CommandRefused) << true;
+    QTest::newRow("too large") << "+OK\r\n" + mail("big", QByteArray(3000, 'x') + "\r\n") + ".\r\n"
+                               << QByteArray("go on") << int(FreePOP::MessageTooLarge) << true;
+    QTest::newRow("not POP3") << QByteArray("* 2 FETCH\r\n") << QByteArray("stall")
+                              << int(FreePOP::ProtocolError) << false;
+    QTest::newRow("dropped halfway") << QByteArray("+OK\r\nSubject: cut\r\n\r\nhalf a li")
+                                     << QByteArray("drop") << int(FreePOP::ConnectionLost) << false;
+    QTest::newRow("silent") << QByteArray() << QByteArray("stall") << int(FreePOP::TimedOut)
+                            << false;
+}
+
+void TestPop3Pipelining::failedRepliesAheadSurfaceAtTheirOwnFetch() {
+    QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, then);
+    QFETCH(int, error);
+    QFETCH(bool, sessionGoesOn);
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 3).message(1, mail("one")).expectLine("RETR 2");
+    if (!answer.isEmpty())
+        server.send(answer);
+    if (then == "drop")
+        server.drop();
+    else if (then == "stall")
+        server.stall();
+    else
+        server.expectLine("DELE 1").reply("+OK").message(3, mail("three")).quit();
+
+    auto pop = connectedClient(server, 1);
+    Pop3Limits limits;
+    limits.maxMessageSize = 2000;
+    pop->setLimits(limits);
+    TempFolder folder;
+
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), 0);
+    // Whatever happens to the message after it, the current one is whole.
+    pop->CompleteFetch();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->Subject(), "one");
+    pop->SaveMessage(folder.file("one.html"));
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->DeleteMessage();
+    // A deletion that cannot be confirmed fails; the session never reaches QUIT, so nothing is
+    // removed either way.
+    QCOMPARE(pop->ErrorCode() == 0, sessionGoesOn);
+
+    pop->FetchMessage(2);
+    QCOMPARE(pop->ErrorCode(), error);
+    QVERIFY(pop->rawMessage().isEmpty());
+    pop->CompleteFetch();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::NoCurrentMessage));
+
+    pop->FetchMessage(3);
+    if (sessionGoesOn) {
+        QCOMPARE(pop->ErrorCode(), 0);
+        QCOMPARE(pop->rawMessage(), mail("three"));
+        pop->Disconnect();
+        QCOMPARE(pop->ErrorCode(), 0);
+        QVERIFY(server.isFinished());
+    } else {
+        QVERIFY(pop->ErrorCode() != 0);
+        pop->Disconnect();
+        QVERIFY(pop->ErrorCode() != 0);
+        QVERIFY(!server.received().contains("QUIT"));
+    }
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+}
+
+void TestPop3Pipelining::messagesOutOfOrderAndTheLastOne() {
+    // A caller that goes back, skips, and stops early: each fetch still gets its own message, a
+    // message asked for ahead and not wanted is read past, and nothing beyond the last is asked.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 4)
+        .message(3, mail("three"))
+        .message(4, mail("four"))
+        .message(1, mail("one"))
+        .message(2, mail("two"))
+        .message(4, mail("four"))
+        .quit();
+
+    auto pop = connectedClient(server);
+    pop->FetchMessage(3);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->rawMessage(), mail("one"));
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "one");
+    pop->FetchMessage(4);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "four");
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+    QVERIFY(server.isFinished());
+    QCOMPARE(server.received().count("RETR 5"), 0);
+}
+
+void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 1).message(1, mail("<kept>")).quit();
+    TempFolder folder;
+    folder.write("page.html", "an older file");
+
+    auto pop = connectedClient(server);
+    pop->FetchMessage(1);
+    pop->SaveMessage(folder.file("page.html"));
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(folder.read("page.html").contains("<title>&lt;kept&gt;</title>"));
+    // A folder that is not there: a failed write, and no file of any name left behind.
+    pop->SaveMessage(folder.file("missing/page.html"));
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::FileWriteFailed));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"page.html"});
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+}
+
+QTEST_GUILESS_MAIN(TestPop3Pipelining)
+#include "tst_pop3pipelining.moc"
