@@ -1,9 +1,11 @@
 #include "scan/pop3/parsedmessage.h"
 
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 #include <memory>
@@ -89,6 +91,22 @@ std::optional<QString> convertToUnicode(QByteArrayView bytes, const char* charse
     return QString::fromUtf8(out);
 }
 
+// Turns CRLF into LF in place, in one pass over the text.
+void crlfToLf(QString& text) {
+    const qsizetype first = text.indexOf(QLatin1String("\r\n"));
+    if (first < 0)
+        return;
+    QChar* data = text.data();
+    const qsizetype size = text.size();
+    qsizetype out = first;
+    for (qsizetype in = first; in < size; ++in) {
+        if (data[in] == QLatin1Char('\r') && in + 1 < size && data[in + 1] == QLatin1Char('\n'))
+            continue;
+        data[out++] = data[in];
+    }
+    text.truncate(out);
+}
+
 QString guessCharset(QByteArrayView bytes) {
     if (bytes.isValidUtf8())
         return QString::fromUtf8(bytes);
@@ -97,22 +115,57 @@ QString guessCharset(QByteArrayView bytes) {
     return QString::fromLatin1(bytes);
 }
 
+// The bytes of a stream that lies in memory, where they lie: for content without a transfer
+// encoding these are the decoded bytes, and reading them in place spares a copy of the part.
+std::optional<QByteArrayView> bytesInPlace(GMimeStream* stream) {
+    if (!stream || !GMIME_IS_STREAM_MEM(stream))
+        return std::nullopt;
+    const GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    if (!array)
+        return std::nullopt;
+    const gint64 length = array->len;
+    const gint64 start = std::clamp<gint64>(stream->bound_start, 0, length);
+    const gint64 end =
+        stream->bound_end < 0 ? length : std::clamp<gint64>(stream->bound_end, start, length);
+    return QByteArrayView(reinterpret_cast<const char*>(array->data) + start, end - start);
+}
+
 QString partText(GMimePart* part) {
     GMimeDataWrapper* content = g_mime_part_get_content(part);
     if (!content)
         return QString();
+    const QByteArray charset(
+        g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset"));
+    GMimeStream* source = g_mime_data_wrapper_get_stream(content);
+    QString text;
+    switch (g_mime_data_wrapper_get_encoding(content)) {
+    case GMIME_CONTENT_ENCODING_DEFAULT:
+    case GMIME_CONTENT_ENCODING_7BIT:
+    case GMIME_CONTENT_ENCODING_8BIT:
+    case GMIME_CONTENT_ENCODING_BINARY:
+        if (const std::optional<QByteArrayView> bytes = bytesInPlace(source)) {
+            text = decodeCharset(*bytes, charset);
+            crlfToLf(text);
+            return text;
+        }
+        break;
+    default:
+        break;
+    }
     // Decoding never makes the content longer, so its encoded length is room enough: the buffer
     // is not regrown (and briefly doubled) while a large part is decoded.
-    const gint64 encodedLength = g_mime_stream_length(g_mime_data_wrapper_get_stream(content));
+    const gint64 encodedLength = g_mime_stream_length(source);
     GByteArray* buffer = g_byte_array_sized_new(
         encodedLength > 0 && encodedLength < G_MAXUINT ? static_cast<guint>(encodedLength) : 0);
     GObjectPtr<GMimeStream> decoded(g_mime_stream_mem_new_with_byte_array(buffer));
     // Undoes the transfer encoding. A damaged encoding yields what could be decoded.
     g_mime_data_wrapper_write_to_stream(content, decoded.get());
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded.get()));
-    const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
-    QString text = decodeCharset(QByteArrayView(bytes->data, bytes->len), QByteArray(charset));
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text = decodeCharset(QByteArrayView(bytes->data, bytes->len), charset);
+    // The decoded bytes are not needed any more; a large part does not hold both at once longer
+    // than it must.
+    decoded.reset();
+    crlfToLf(text);
     return text;
 }
 
@@ -168,6 +221,9 @@ QString decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
     const QByteArray name = charset.trimmed().toLower();
     if (name == "utf-8" || name == "utf8")
         return QString::fromUtf8(bytes);
+    // Every byte is the character of the same value: no converter needed.
+    if (name == "iso-8859-1" || name == "iso8859-1" || name == "latin1")
+        return QString::fromLatin1(bytes);
     // ASCII labels are the default that mailers write without looking at the text.
     if (name.isEmpty() || name == "us-ascii" || name == "ascii")
         return guessCharset(bytes);
@@ -180,14 +236,20 @@ ParsedMessage parseMessage(const QByteArray& raw) {
     GMimeParserOptions* options = parserOptions();
     ParsedMessage parsed;
 
-    GObjectPtr<GMimeStream> stream(
-        g_mime_stream_mem_new_with_buffer(raw.constData(), static_cast<size_t>(raw.size())));
+    // The parser reads the message where it lies rather than from a copy: the stream borrows the
+    // bytes and hands them back when it goes, before this function returns.
+    GByteArray* borrowed =
+        g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(raw.constData())),
+                              static_cast<gsize>(raw.size()));
+    const auto giveBack = qScopeGuard([borrowed] { g_byte_array_free(borrowed, FALSE); });
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(borrowed));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
     GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), options));
     if (!message) {
         parsed.body = guessCharset(raw);
-        parsed.body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        crlfToLf(parsed.body);
         return parsed;
     }
 
