@@ -69,10 +69,11 @@ Classification FastClassifier::classify(const MessageFields& message,
         // Each keyword is looked for in the subject and then in the body before the next one,
         // so the deciding keyword is the lowest row found in either text; the subject wins only
         // for that same row.
-        const qsizetype inSubject = m_keywords.firstMatch(message.subject.toUpper());
+        const qsizetype inSubject = m_keywords.firstMatchUpperCasing(message.subject);
         // When the subject holds the first keyword there is nothing left to find in the body.
         const bool firstInSubject = inSubject != 0 && m_keywords.entriesUpTo(inSubject) == 1;
-        const qsizetype inBody = firstInSubject ? 0 : m_keywords.firstMatch(message.body.toUpper());
+        const qsizetype inBody =
+            firstInSubject ? 0 : m_keywords.firstMatchUpperCasing(message.body);
         qsizetype row = inSubject;
         if (inBody != 0 && (row == 0 || inBody < row))
             row = inBody;

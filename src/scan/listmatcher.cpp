@@ -168,8 +168,35 @@ ListMatcher::Node ListMatcher::child(Node node, char16_t c) const {
 qsizetype ListMatcher::firstMatch(QStringView upperText) const {
     if (m_entryCount == 0)
         return 0;
-    Node state = kRoot;
-    std::uint32_t best = kNoRow;
+    Scan scan;
+    feed(scan, upperText);
+    return scan.best == kNoRow ? 0 : static_cast<qsizetype>(scan.best) + 1;
+}
+
+qsizetype ListMatcher::firstMatchUpperCasing(QStringView text) const {
+    if (m_entryCount == 0)
+        return 0;
+    // Large enough that the per-piece cost vanishes, small enough to stay in the cache.
+    constexpr qsizetype kPiece = 8192;
+    Scan scan;
+    QString piece;
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype length = std::min(kPiece, text.size() - at);
+        // A pair is never cut in two.
+        if (at + length < text.size() && length > 1 && text.at(at + length - 1).isHighSurrogate())
+            --length;
+        piece = text.sliced(at, length).toString();
+        piece = std::move(piece).toUpper();
+        if (!feed(scan, piece))
+            break;
+        at += length;
+    }
+    return scan.best == kNoRow ? 0 : static_cast<qsizetype>(scan.best) + 1;
+}
+
+bool ListMatcher::feed(Scan& scan, QStringView upperText) const {
+    Node state = scan.state;
+    std::uint32_t best = scan.best;
     for (const char16_t c :
          std::u16string_view(upperText.utf16(), static_cast<std::size_t>(upperText.size()))) {
         for (;;) {
@@ -189,5 +216,7 @@ qsizetype ListMatcher::firstMatch(QStringView upperText) const {
                 break;
         }
     }
-    return best == kNoRow ? 0 : static_cast<qsizetype>(best) + 1;
+    scan.state = state;
+    scan.best = best;
+    return best != m_lowestRow;
 }

@@ -40,12 +40,25 @@ public:
     // The lowest 1-based row whose entry occurs in the text, 0 when none does. The text must be
     // upper-cased already (QString::toUpper), as the entries were.
     qsizetype firstMatch(QStringView upperText) const;
+    // The same for a text as it stands: it is upper-cased a piece at a time while it is searched,
+    // so a long text costs no upper-cased copy of itself and the search stops at the first row.
+    // Upper-casing maps each character on its own, so pieces that never split a surrogate pair
+    // give the same text as upper-casing the whole.
+    qsizetype firstMatchUpperCasing(QStringView text) const;
 
 private:
     using Node = std::uint32_t;
     static constexpr Node kRoot = 0;
     static constexpr Node kNoNode = UINT32_MAX;
     static constexpr std::uint32_t kNoRow = UINT32_MAX;
+
+    // A search in progress: where the automaton stands and the best row found so far.
+    struct Scan {
+        Node state = kRoot;
+        std::uint32_t best = kNoRow;
+    };
+    // Feeds upper-cased text to a search; false once nothing can beat the row found.
+    bool feed(Scan& scan, QStringView upperText) const;
 
     void build();
     Node child(Node node, char16_t c) const;

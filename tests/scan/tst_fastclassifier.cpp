@@ -90,6 +90,7 @@ private Q_SLOTS:
     void rules();
     void matcherFindsLowestRow_data();
     void matcherFindsLowestRow();
+    void upperCasingPieceByPiece();
     void rebuildOnlyWhenListsChange();
     void agreesOnRandomCases();
     void agreesOnLargeLists();
@@ -142,6 +143,31 @@ void TestFastClassifier::matcherFindsLowestRow() {
     QFETCH(qsizetype, row);
     QCOMPARE(ListMatcher(entries).firstMatch(text), row);
     QCOMPARE(firstMatchByRows(entries, text), row);
+}
+
+void TestFastClassifier::upperCasingPieceByPiece() {
+    // Long texts are upper-cased a few thousand characters at a time while they are searched.
+    // Around every place where one piece may end: a pair of surrogates, letters that grow when
+    // upper-cased, an entry that starts in one piece and ends in the next.
+    QRandomGenerator rng(31337);
+    const QStringList entries = list({"𐐀𐐀", "SSA", "ﬁX", "qq ZZ", "ab", "é"});
+    for (int round = 0; round < 400; ++round) {
+        QString text;
+        const int length = 8180 + int(rng.bounded(40)) + 8192 * int(rng.bounded(3));
+        while (text.size() < length)
+            text += pieces().at(rng.bounded(pieces().size())) + (rng.bounded(8) ? u("q") : u("z"));
+        const qsizetype cut = 8185 + rng.bounded(12);
+        text.insert(cut, QStringList({u("𐐨𐐨"), u("ßa"), u("ﬁx"), u("qq zz")}).at(round % 4));
+        // Entries that are rare in the text, so that a row is decided by the inserted piece.
+        const ListMatcher matcher({entries.at(round % 4), u("ab"), u("é")});
+        QCOMPARE(matcher.firstMatchUpperCasing(text), matcher.firstMatch(text.toUpper()));
+        QCOMPARE(ListMatcher(entries).firstMatchUpperCasing(text),
+                 ListMatcher(entries).firstMatch(text.toUpper()));
+    }
+    // A text that ends in half a pair, and the empty text.
+    const QString halfPair = QString(8191, QChar(u'x')) + QChar(0xD801);
+    QCOMPARE(ListMatcher({QString(QChar(0xD801))}).firstMatchUpperCasing(halfPair), 1);
+    QCOMPARE(ListMatcher({u("x")}).firstMatchUpperCasing(QString()), 0);
 }
 
 void TestFastClassifier::rebuildOnlyWhenListsChange() {
