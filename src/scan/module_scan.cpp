@@ -12,10 +12,32 @@
 #include "scan/pop3/FreePOP.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
 
 namespace {
+
+// Messages whose texts together are longer than this (in UTF-16 units) are judged on a worker
+// thread while the window goes on handling its events: upper-casing and searching a text of
+// several megabytes takes longer than a frame.
+constexpr qsizetype kJudgeOnWorker = 256 * 1024;
+
+// The least time between two repaints of the window while a pass runs. The counters and the
+// status line change with every message, hundreds of times a second; painting each change would
+// cost more than judging the message, and no eye follows it. Nothing is lost: every change made
+// in between is painted with the next repaint.
+constexpr int kRepaintIntervalMs = 16;
 
 QString spamDetectedStatus() {
     return QStringLiteral("SPAM DETECTED");
@@ -45,6 +67,58 @@ private:
     bool& m_flag;
 };
 
+// Spaces out the repaints of one window while it lives. A repaint the window asks for too soon
+// after the last is held back and asked for again when the interval is over; the widgets' texts
+// are not touched, only when they reach the screen.
+class RepaintThrottle : public QObject {
+public:
+    explicit RepaintThrottle(QWidget* window)
+        : m_window(window) {
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] { repost(); });
+        m_window->installEventFilter(this);
+    }
+    ~RepaintThrottle() override {
+        if (m_window) {
+            m_window->removeEventFilter(this);
+            // What was held back is painted as usual.
+            if (m_holding)
+                repost();
+        }
+    }
+    RepaintThrottle(const RepaintThrottle&) = delete;
+    RepaintThrottle& operator=(const RepaintThrottle&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_window || event->type() != QEvent::UpdateRequest)
+            return false;
+        if (!m_sinceRepaint.isValid() || m_sinceRepaint.elapsed() >= kRepaintIntervalMs) {
+            m_sinceRepaint.start();
+            m_holding = false;
+            return false;
+        }
+        // The window asks for no other repaint until this one was handled, so one is asked
+        // for again later.
+        m_holding = true;
+        if (!m_timer.isActive())
+            m_timer.start(kRepaintIntervalMs - int(m_sinceRepaint.elapsed()));
+        return true;
+    }
+
+private:
+    void repost() {
+        if (m_window)
+            QCoreApplication::postEvent(m_window, new QEvent(QEvent::UpdateRequest),
+                                        Qt::LowEventPriority);
+    }
+
+    QPointer<QWidget> m_window;
+    QTimer m_timer;
+    QElapsedTimer m_sinceRepaint;
+    bool m_holding = false;
+};
+
 QStringList firstColumn(const ubGrid& grid) {
     QStringList entries;
     const int rows = grid.rows();
@@ -62,7 +136,10 @@ public:
     explicit ListWatch(const frmMain& form)
         : m_grids{form.gridwhitelist, form.gridblacklist, form.gridkeywords} {}
 
-    const FastClassifier& classifier() {
+    // The classifier for the lists as they are now. It is shared with a judgement still running
+    // on the worker thread, which keeps its own copy alive; a change of the lists then builds a
+    // new one rather than changing it under that judgement.
+    std::shared_ptr<const FastClassifier> classifier() {
         bool changed = false;
         QStringList* lists[] = {&m_lists.whitelist, &m_lists.blacklist, &m_lists.keywords};
         for (int i = 0; i < 3; ++i) {
@@ -74,8 +151,11 @@ public:
             m_read[i] = true;
             changed = true;
         }
-        if (changed)
-            m_classifier.setLists(m_lists);
+        if (changed) {
+            if (m_classifier.use_count() > 1)
+                m_classifier = std::make_shared<FastClassifier>(*m_classifier);
+            m_classifier->setLists(m_lists);
+        }
         return m_classifier;
     }
 
@@ -84,8 +164,46 @@ private:
     quint64 m_revisions[3] = {0, 0, 0};
     bool m_read[3] = {false, false, false};
     RuleLists m_lists;
-    FastClassifier m_classifier;
+    std::shared_ptr<FastClassifier> m_classifier = std::make_shared<FastClassifier>();
 };
+
+// Judges a message; a long one on a worker thread while the window's events are handled. The
+// outcome is the same either way.
+Classification judge(const std::shared_ptr<const FastClassifier>& classifier,
+                     const MessageFields& message, const CheckSwitches& switches) {
+    const qsizetype length = message.sender.size() + message.subject.size() + message.body.size() +
+                             message.received.size();
+    if (length <= kJudgeOnWorker)
+        return classifier->classify(message, switches);
+
+    struct Shared {
+        std::atomic<bool> done{false};
+        Classification result;
+        QPointer<QEventLoop> waiting; // touched on the window's thread only
+    };
+    auto shared = std::make_shared<Shared>();
+    QThreadPool::globalInstance()->start([shared, classifier, message, switches] {
+        shared->result = classifier->classify(message, switches);
+        shared->done.store(true, std::memory_order_release);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [shared] {
+                if (shared->waiting)
+                    shared->waiting->quit();
+            },
+            Qt::QueuedConnection);
+    });
+    QEventLoop loop;
+    shared->waiting = &loop;
+    while (!shared->done.load(std::memory_order_acquire)) {
+        // exec() returns at once while the program quits; the worker is then waited for below.
+        if (loop.exec() != 0)
+            break;
+    }
+    while (!shared->done.load(std::memory_order_acquire))
+        QThread::yieldCurrentThread();
+    return shared->result;
+}
 
 CheckSwitches readSwitches(const frmMain& form) {
     CheckSwitches switches;
@@ -141,7 +259,7 @@ void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists) {
     if (switches.checkspamcop == 1)
         message.received = pop.HeaderValue(QStringLiteral("Received:"));
 
-    const Classification result = lists.classifier().classify(message, switches);
+    const Classification result = judge(lists.classifier(), message, switches);
     if (result.status)
         form.Label17->setText(*result.status);
     if (result.keywordChecks > 0)
@@ -164,11 +282,14 @@ void scanAccount(frmMain& form, FreePOP& pop, ListWatch& lists, int row) {
 
     const int count = pop.MessageCount();
     for (int number = 1; number <= count; ++number) {
-        DoEvents();
+        // The window's events are handled before each message and after loading it, at most
+        // every few milliseconds: often enough that it answers at once, rarely enough that a
+        // mailbox of small messages is not slowed down by it.
+        DoEventsIfDue();
         pop.FetchMessage(number);
         if (pop.ErrorCode() == 0) {
             pop.CompleteFetch();
-            DoEvents();
+            DoEventsIfDue();
             if (pop.ErrorCode() == 0)
                 classifyCurrentMessage(form, pop, lists);
         }
@@ -189,6 +310,7 @@ void module_scan(frmMain& form) {
         return;
 
     const ScanningFlag scanning(form.m_scanRunning);
+    const RepaintThrottle throttle(&form);
     FreePOP& pop = *form.FreePOP1;
     ListWatch lists(form);
     for (int row = 1; row <= accounts; ++row)
