@@ -17,22 +17,19 @@ namespace {
 constexpr int kRows = 32767;
 constexpr int kRuns = 7;
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
+void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
 }
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QTemporaryDir folder;
     QByteArray accounts;
@@ -40,8 +37,8 @@ int main(int argc, char* argv[])
     for (int i = 1; i <= kRows; ++i) {
         accounts += "pop" + QByteArray::number(i) + ".example.org,user" + QByteArray::number(i) +
                     ",secret,with,commas\r\n";
-        list += "entry-" + QByteArray::number(i) + "@example" + QByteArray::number(i % 97) +
-                ".org\r\n";
+        list +=
+            "entry-" + QByteArray::number(i) + "@example" + QByteArray::number(i % 97) + ".org\r\n";
     }
     const QStringList files{QStringLiteral("accounts.dat"), QStringLiteral("whitelist.dat"),
                             QStringLiteral("blacklist.dat"), QStringLiteral("keywords.dat")};

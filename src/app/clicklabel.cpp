@@ -2,8 +2,7 @@
 
 #include <QMouseEvent>
 
-void ClickLabel::mouseReleaseEvent(QMouseEvent* event)
-{
+void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         Q_EMIT clicked();
     QLabel::mouseReleaseEvent(event);

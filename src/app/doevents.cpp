@@ -8,27 +8,23 @@ namespace {
 // below what the eye notices as a stall.
 constexpr qint64 kYieldIntervalMs = 8;
 
-QElapsedTimer& lastYield()
-{
+QElapsedTimer& lastYield() {
     static QElapsedTimer timer;
     return timer;
 }
 } // namespace
 
-void DoEvents()
-{
+void DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     lastYield().start();
 }
 
-bool isYieldDue()
-{
+bool isYieldDue() {
     const QElapsedTimer& timer = lastYield();
     return !timer.isValid() || timer.elapsed() >= kYieldIntervalMs;
 }
 
-void DoEventsIfDue()
-{
+void DoEventsIfDue() {
     if (isYieldDue())
         DoEvents();
 }

@@ -4,15 +4,13 @@
 #include <cstdlib>
 
 namespace {
-EndProgramHandler& handlerSlot()
-{
+EndProgramHandler& handlerSlot() {
     static EndProgramHandler handler;
     return handler;
 }
 } // namespace
 
-void EndProgram()
-{
+void EndProgram() {
     if (const EndProgramHandler& handler = handlerSlot()) {
         handler();
         return;
@@ -21,7 +19,6 @@ void EndProgram()
     std::_Exit(0);
 }
 
-void setEndProgramHandler(EndProgramHandler handler)
-{
+void setEndProgramHandler(EndProgramHandler handler) {
     handlerSlot() = std::move(handler);
 }

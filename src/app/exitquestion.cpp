@@ -4,8 +4,7 @@
 #include "app/endprogram.h"
 #include "app/msgbox.h"
 
-bool exitQuestion()
-{
+bool exitQuestion() {
     const MsgBoxAnswer answer =
         MsgBox(QStringLiteral("Click OK to exit this application.") + QLatin1String(kCrLf) +
                    QStringLiteral("Click CANCEL to keep it running in the system tray."),

@@ -31,31 +31,27 @@
 #include <QTimer>
 
 namespace {
-QLabel* caption(const QString& text, QWidget* parent, const QRect& geometry)
-{
+QLabel* caption(const QString& text, QWidget* parent, const QRect& geometry) {
     auto* label = new QLabel(text, parent);
     label->setGeometry(geometry);
     return label;
 }
 
-QLineEdit* counterBox(QWidget* parent, int left, int top)
-{
+QLineEdit* counterBox(QWidget* parent, int left, int top) {
     auto* box = new QLineEdit(QStringLiteral("0"), parent);
     box->setGeometry(twipsRect(left, top, 1095, 285));
     box->setReadOnly(true);
     return box;
 }
 
-QPushButton* button(const QString& text, QWidget* parent, const QRect& geometry)
-{
+QPushButton* button(const QString& text, QWidget* parent, const QRect& geometry) {
     auto* b = new QPushButton(text, parent);
     b->setGeometry(geometry);
     b->setAutoDefault(false);
     return b;
 }
 
-ClickLabel* hiddenLinkLabel(QWidget* page)
-{
+ClickLabel* hiddenLinkLabel(QWidget* page) {
     auto* label = new ClickLabel(QStringLiteral("Visit the Corvanta web site"), page);
     label->setGeometry(twipsRect(5520, 4320, 2055, 255));
     label->setStyleSheet(QStringLiteral("color: blue;"));
@@ -64,8 +60,7 @@ ClickLabel* hiddenLinkLabel(QWidget* page)
 }
 
 // A bare check box with its caption as a separate label to its right.
-QCheckBox* checkWithCaption(const QString& text, QWidget* page, int top)
-{
+QCheckBox* checkWithCaption(const QString& text, QWidget* page, int top) {
     auto* box = new QCheckBox(page);
     box->setGeometry(16, top, 18, 20);
     caption(text, page, QRect(38, top, 300, 20));
@@ -79,8 +74,7 @@ constexpr int kPageButtonTop = kPageGridHeight + 12;
 frmMain::frmMain(const QString& programFolder, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint)
-    , m_programFolder(QDir(programFolder).absolutePath())
-{
+    , m_programFolder(QDir(programFolder).absolutePath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Corvanta"));
     setWindowIcon(QIcon(QStringLiteral(":/corvanta.png")));
@@ -115,13 +109,11 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
 }
 
-frmMain::~frmMain()
-{
+frmMain::~frmMain() {
     delete m_splash;
 }
 
-void frmMain::buildStatistics()
-{
+void frmMain::buildStatistics() {
     frameStatistics = new QGroupBox(QStringLiteral(" Statistics "), this);
     frameStatistics->setGeometry(twipsRect(2280, 0, 7695, 2175));
     QWidget* f = frameStatistics;
@@ -139,7 +131,8 @@ void frmMain::buildStatistics()
     txtEmailsBlockedCount = counterBox(f, 5640, 240);
     caption(QStringLiteral("Total scanned"), f, twipsRect(4080, 600, 1500, 285));
     txttotalemailsever = counterBox(f, 5640, 600);
-    lblEmailsAllowed = caption(QStringLiteral("Emails permitted"), f, twipsRect(4080, 960, 1500, 285));
+    lblEmailsAllowed =
+        caption(QStringLiteral("Emails permitted"), f, twipsRect(4080, 960, 1500, 285));
     lblEmailsAllowed->hide();
     txtEmailsAllowedCount = counterBox(f, 5640, 960);
     txtEmailsAllowedCount->hide();
@@ -155,8 +148,7 @@ void frmMain::buildStatistics()
     Label17->setTextFormat(Qt::PlainText);
 }
 
-void frmMain::buildTabs()
-{
+void frmMain::buildTabs() {
     SSTab1 = new QTabWidget(this);
     SSTab1->setGeometry(twipsRect(2280, 2280, 7695, 4575));
 
@@ -184,8 +176,7 @@ void frmMain::buildTabs()
         QStringLiteral("Whitelist"), gridwhitelist,
         QStringLiteral("The above email addresses are exempt from your spam filters. You will "
                        "always receive emails from these addresses."));
-    Command1 =
-        button(QStringLiteral("Import"), white, QRect(addLeft - 71, kPageButtonTop, 65, 25));
+    Command1 = button(QStringLiteral("Import"), white, QRect(addLeft - 71, kPageButtonTop, 65, 25));
     cmdAddWhitelist = button(QStringLiteral("Add"), white, QRect(addLeft, kPageButtonTop, 65, 25));
     cmdeletewhitelist =
         button(QStringLiteral("Delete"), white, QRect(deleteLeft, kPageButtonTop, 65, 25));
@@ -211,8 +202,8 @@ void frmMain::buildTabs()
     Label22 = hiddenLinkLabel(keywords);
 
     auto* settings = new QWidget;
-    checkkeywords = checkWithCaption(QStringLiteral("Enable keyword and phrase filtering"),
-                                     settings, 20);
+    checkkeywords =
+        checkWithCaption(QStringLiteral("Enable keyword and phrase filtering"), settings, 20);
     checkautoscan = new QCheckBox(settings);
     checkautoscan->setGeometry(16, 56, 18, 20);
     QLabel* every = caption(QStringLiteral("Automatically check email accounts every"), settings,
@@ -226,10 +217,8 @@ void frmMain::buildTabs()
     combominutes->setEditText(QStringLiteral("5"));
     caption(QStringLiteral("Minutes."), settings,
             QRect(combominutes->geometry().right() + 6, 56, 80, 20));
-    checkwhitelist =
-        checkWithCaption(QStringLiteral("Enable whitelist filtering"), settings, 92);
-    checkblacklist =
-        checkWithCaption(QStringLiteral("Enable blacklist filtering"), settings, 128);
+    checkwhitelist = checkWithCaption(QStringLiteral("Enable whitelist filtering"), settings, 92);
+    checkblacklist = checkWithCaption(QStringLiteral("Enable blacklist filtering"), settings, 128);
     checkspamcop =
         checkWithCaption(QStringLiteral("Block IP addresses of known spammers"), settings, 164);
     Label23 = hiddenLinkLabel(settings);
@@ -243,8 +232,7 @@ void frmMain::buildTabs()
     SSTab1->addTab(help, QStringLiteral("Help"));
 }
 
-void frmMain::buildButtons()
-{
+void frmMain::buildButtons() {
     cmdreloadconfig = button(QStringLiteral("Reload"), this, twipsRect(2280, 6960, 975, 375));
     cmdupdateconfig = button(QStringLiteral("Update"), this, twipsRect(3360, 6960, 975, 375));
     cmdscannow = button(QStringLiteral("Scan now"), this, twipsRect(4440, 6960, 975, 375));
@@ -252,8 +240,7 @@ void frmMain::buildButtons()
     cmdExitApplication = button(QStringLiteral("Exit"), this, twipsRect(9000, 6960, 975, 375));
 }
 
-void frmMain::connectHandlers()
-{
+void frmMain::connectHandlers() {
     auto on = [this](QPushButton* b, void (frmMain::*handler)()) {
         connect(b, &QPushButton::clicked, this, handler);
     };
@@ -280,20 +267,17 @@ void frmMain::connectHandlers()
         connect(link, &ClickLabel::clicked, this, &frmMain::Image1_Click);
 }
 
-QString frmMain::pathInFolder(const QString& name) const
-{
+QString frmMain::pathInFolder(const QString& name) const {
     return QDir(m_programFolder).filePath(name);
 }
 
-frmSplash& frmMain::splash()
-{
+frmSplash& frmMain::splash() {
     if (!m_splash)
         m_splash = new frmSplash;
     return *m_splash;
 }
 
-void frmMain::Form_Load()
-{
+void frmMain::Form_Load() {
     SSTab1->setCurrentIndex(0);
     Label17->setText(QStringLiteral("Corvanta - Simple and effective anti-spam protection."));
     DoEvents();
@@ -327,16 +311,14 @@ void frmMain::Form_Load()
     DoEvents();
 }
 
-void frmMain::Form_Unload(bool& cancel)
-{
+void frmMain::Form_Unload(bool& cancel) {
     if (exitQuestion())
         return;
     hide();
     cancel = true;
 }
 
-void frmMain::closeEvent(QCloseEvent* event)
-{
+void frmMain::closeEvent(QCloseEvent* event) {
     bool cancel = false;
     Form_Unload(cancel);
     if (cancel)
@@ -345,13 +327,11 @@ void frmMain::closeEvent(QCloseEvent* event)
         event->accept();
 }
 
-void frmMain::cmdsystemtray_Click()
-{
+void frmMain::cmdsystemtray_Click() {
     hide();
 }
 
-void frmMain::cmdExitApplication_Click()
-{
+void frmMain::cmdExitApplication_Click() {
     const MsgBoxAnswer answer =
         MsgBox(QStringLiteral("Are you sure you want to exit the application?"),
                MsgBoxButtons::YesNo, QStringLiteral("Exit application."));
@@ -362,14 +342,12 @@ void frmMain::cmdExitApplication_Click()
     EndProgram();
 }
 
-void frmMain::cmdupdateconfig_Click()
-{
+void frmMain::cmdupdateconfig_Click() {
     module_update_config(*this);
     module_griddisplay(*this);
 }
 
-void frmMain::cmdreloadconfig_Click()
-{
+void frmMain::cmdreloadconfig_Click() {
     for (QLineEdit* box : {txtAccountsCount, txtblacklistCount, txtEmailsAllowedCount,
                            txtEmailsBlockedCount, txtkeywordsCount, txtwhitelistCount})
         box->setText(QStringLiteral("0"));

@@ -7,8 +7,7 @@
 #include <QScreen>
 
 frmSplash::frmSplash(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-{
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setWindowTitle(QStringLiteral(" Now Loading"));
     setFixedSize(twips(4800), twips(1935));
     setAutoFillBackground(true);

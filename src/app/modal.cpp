@@ -7,8 +7,7 @@
 #include <QWidget>
 
 namespace {
-ModalHandler& handlerSlot()
-{
+ModalHandler& handlerSlot() {
     static ModalHandler handler;
     return handler;
 }
@@ -17,14 +16,12 @@ ModalHandler& handlerSlot()
 class HideWatcher : public QObject {
 public:
     HideWatcher(QWidget* widget, QEventLoop* loop)
-        : m_loop(loop)
-    {
+        : m_loop(loop) {
         widget->installEventFilter(this);
     }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Hide)
             m_loop->quit();
         return QObject::eventFilter(watched, event);
@@ -35,8 +32,7 @@ private:
 };
 } // namespace
 
-void ShowModal(QWidget* dialog)
-{
+void ShowModal(QWidget* dialog) {
     if (!dialog)
         return;
     if (const ModalHandler& handler = handlerSlot()) {
@@ -63,7 +59,6 @@ void ShowModal(QWidget* dialog)
         guard->setWindowModality(previous);
 }
 
-void setModalHandler(ModalHandler handler)
-{
+void setModalHandler(ModalHandler handler) {
     handlerSlot() = std::move(handler);
 }

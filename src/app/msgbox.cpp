@@ -5,14 +5,12 @@
 #include <QPushButton>
 
 namespace {
-MsgBoxHandler& handlerSlot()
-{
+MsgBoxHandler& handlerSlot() {
     static MsgBoxHandler handler;
     return handler;
 }
 
-MsgBoxAnswer showRealBox(const MsgBoxRequest& request)
-{
+MsgBoxAnswer showRealBox(const MsgBoxRequest& request) {
     QMessageBox box(QMessageBox::NoIcon, request.title, request.text, QMessageBox::NoButton,
                     QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
@@ -46,20 +44,17 @@ MsgBoxAnswer showRealBox(const MsgBoxRequest& request)
 }
 } // namespace
 
-QString appTitle()
-{
+QString appTitle() {
     return QStringLiteral("Corvanta");
 }
 
-MsgBoxAnswer MsgBox(const QString& text, MsgBoxButtons buttons, const QString& title)
-{
+MsgBoxAnswer MsgBox(const QString& text, MsgBoxButtons buttons, const QString& title) {
     const MsgBoxRequest request{text, title.isEmpty() ? appTitle() : title, buttons};
     if (const MsgBoxHandler& handler = handlerSlot())
         return handler(request);
     return showRealBox(request);
 }
 
-void setMsgBoxHandler(MsgBoxHandler handler)
-{
+void setMsgBoxHandler(MsgBoxHandler handler) {
     handlerSlot() = std::move(handler);
 }

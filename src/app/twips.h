@@ -3,12 +3,10 @@
 #include <QRect>
 
 // Window measures are given in twips; at 96 dots per inch 15 twips make one pixel.
-constexpr int twips(int value)
-{
+constexpr int twips(int value) {
     return value / 15;
 }
 
-constexpr QRect twipsRect(int left, int top, int width, int height)
-{
+constexpr QRect twipsRect(int left, int top, int width, int height) {
     return QRect(twips(left), twips(top), twips(width), twips(height));
 }

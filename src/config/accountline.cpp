@@ -8,8 +8,7 @@ namespace {
 constexpr qsizetype kShortestServer = 4;
 }
 
-AccountLineStatus parseAccountLine(const QString& line, AccountLine* account)
-{
+AccountLineStatus parseAccountLine(const QString& line, AccountLine* account) {
     const qsizetype first = line.indexOf(QLatin1Char(','));
     if (first < 0)
         return AccountLineStatus::Malformed;
@@ -24,12 +23,10 @@ AccountLineStatus parseAccountLine(const QString& line, AccountLine* account)
     return AccountLineStatus::Accepted;
 }
 
-QString formatAccountLine(const QString& server, const QString& login, const QString& password)
-{
+QString formatAccountLine(const QString& server, const QString& login, const QString& password) {
     return server + QLatin1Char(',') + login + QLatin1Char(',') + password;
 }
 
-QString datafile::inFolder(const QString& folder, const QString& name)
-{
+QString datafile::inFolder(const QString& folder, const QString& name) {
     return QDir(folder).filePath(name);
 }

@@ -2,8 +2,7 @@
 
 #include <QCheckBox>
 
-int checkValue(const QCheckBox* box)
-{
+int checkValue(const QCheckBox* box) {
     switch (box->checkState()) {
     case Qt::Checked:
         return 1;
@@ -15,9 +14,10 @@ int checkValue(const QCheckBox* box)
     return 0;
 }
 
-void setCheckValue(QCheckBox* box, int value)
-{
+void setCheckValue(QCheckBox* box, int value) {
     // The greyed state only comes from a stored setting; a user's click then ticks or clears.
     box->setTristate(value == 2);
-    box->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+    box->setCheckState(value == 1   ? Qt::Checked
+                       : value == 2 ? Qt::PartiallyChecked
+                                    : Qt::Unchecked);
 }

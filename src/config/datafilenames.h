@@ -4,11 +4,21 @@
 
 // The program's data files, all in the program folder.
 namespace datafile {
-inline QString accounts() { return QStringLiteral("accounts.dat"); }
-inline QString whitelist() { return QStringLiteral("whitelist.dat"); }
-inline QString blacklist() { return QStringLiteral("blacklist.dat"); }
-inline QString keywords() { return QStringLiteral("keywords.dat"); }
-inline QString stats() { return QStringLiteral("stats.dat"); }
+inline QString accounts() {
+    return QStringLiteral("accounts.dat");
+}
+inline QString whitelist() {
+    return QStringLiteral("whitelist.dat");
+}
+inline QString blacklist() {
+    return QStringLiteral("blacklist.dat");
+}
+inline QString keywords() {
+    return QStringLiteral("keywords.dat");
+}
+inline QString stats() {
+    return QStringLiteral("stats.dat");
+}
 
 // The path of a file in the program folder.
 QString inFolder(const QString& folder, const QString& name);

@@ -16,8 +16,7 @@ constexpr int kGridWidthTwips = 7545;
 
 // The count box follows the rows; it is brought up to date whenever the window gets to
 // process events, which is when anyone can see it.
-void yieldShowingCount(QLineEdit* countBox, int rows)
-{
+void yieldShowingCount(QLineEdit* countBox, int rows) {
     if (!isYieldDue())
         return;
     // A list that has yielded no row yet leaves the box as stats.dat set it.
@@ -26,8 +25,7 @@ void yieldShowingCount(QLineEdit* countBox, int rows)
     DoEvents();
 }
 
-void setUpGrid(ubGrid* grid, const QString& heading, const QList<int>& widths)
-{
+void setUpGrid(ubGrid* grid, const QString& heading, const QList<int>& widths) {
     grid->setRedraw(false);
     grid->setHeadingtext(heading);
     grid->resize(twips(kGridWidthTwips), grid->height());
@@ -40,8 +38,7 @@ void setUpGrid(ubGrid* grid, const QString& heading, const QList<int>& widths)
 
 // The one-column lists: every line, the empty one included, is one entry, unchanged.
 void loadOneColumnList(frmMain& form, ubGrid* grid, QLineEdit* countBox, const QString& file,
-                       const QString& heading, bool redrawWhenFilled)
-{
+                       const QString& heading, bool redrawWhenFilled) {
     setUpGrid(grid, heading, {460});
     QStringList lines;
     if (readTextLines(form.pathInFolder(file), &lines)) {
@@ -59,8 +56,7 @@ void loadOneColumnList(frmMain& form, ubGrid* grid, QLineEdit* countBox, const Q
 }
 } // namespace
 
-void module_accountsgrid(frmMain& form)
-{
+void module_accountsgrid(frmMain& form) {
     form.SSTab1->setCurrentIndex(0);
     ubGrid* grid = form.gridAccounts;
     setUpGrid(grid, QStringLiteral(" Mail Server | User Login | Password "), {180, 160, 120});
@@ -86,26 +82,22 @@ void module_accountsgrid(frmMain& form)
         grid->setRedraw(true);
 }
 
-void module_whitelist(frmMain& form)
-{
+void module_whitelist(frmMain& form) {
     loadOneColumnList(form, form.gridwhitelist, form.txtwhitelistCount, datafile::whitelist(),
                       QStringLiteral("Email addresses below are not scanned for Spam."), true);
 }
 
-void module_blacklist(frmMain& form)
-{
+void module_blacklist(frmMain& form) {
     loadOneColumnList(form, form.gridblacklist, form.txtblacklistCount, datafile::blacklist(),
                       QStringLiteral("Email addresses below are always blocked."), false);
 }
 
-void module_keywords(frmMain& form)
-{
+void module_keywords(frmMain& form) {
     loadOneColumnList(form, form.gridkeywords, form.txtkeywordsCount, datafile::keywords(),
                       QStringLiteral("Key words and phrases used in filtering."), false);
 }
 
-void module_griddisplay(frmMain& form)
-{
+void module_griddisplay(frmMain& form) {
     form.gridAccounts->setRedraw(true);
     form.gridblacklist->setRedraw(true);
     form.gridkeywords->setRedraw(true);

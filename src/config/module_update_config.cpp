@@ -15,8 +15,7 @@ namespace {
 // Writes one grid's rows, showing "Updating <row> <what>." as it goes. The text is set when the
 // window gets to show it (before a yield, and for the last row), not for every row.
 void saveList(frmMain& form, ubGrid* grid, const QString& file, const QString& what,
-              bool yieldPerRow, QFileDevice::Permissions permissions = {})
-{
+              bool yieldPerRow, QFileDevice::Permissions permissions = {}) {
     QLabel* progress = form.splash().label;
     auto showProgress = [&](int row) {
         progress->setText(QStringLiteral("Updating ") + QString::number(row) + QLatin1Char(' ') +
@@ -40,8 +39,7 @@ void saveList(frmMain& form, ubGrid* grid, const QString& file, const QString& w
 }
 } // namespace
 
-void module_update_config(frmMain& form)
-{
+void module_update_config(frmMain& form) {
     writeStatsFile(form);
 
     frmSplash& splash = form.splash();
@@ -51,10 +49,10 @@ void module_update_config(frmMain& form)
 
     saveList(form, form.gridAccounts, datafile::accounts(), QStringLiteral("accounts"), true,
              QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    saveList(form, form.gridwhitelist, datafile::whitelist(),
-             QStringLiteral("whitelist addresses"), false);
-    saveList(form, form.gridblacklist, datafile::blacklist(),
-             QStringLiteral("blacklist addresses"), false);
+    saveList(form, form.gridwhitelist, datafile::whitelist(), QStringLiteral("whitelist addresses"),
+             false);
+    saveList(form, form.gridblacklist, datafile::blacklist(), QStringLiteral("blacklist addresses"),
+             false);
     saveList(form, form.gridkeywords, datafile::keywords(), QStringLiteral("keywords"), false);
 
     splash.hide();

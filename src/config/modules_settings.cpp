@@ -4,8 +4,7 @@
 
 #include <QComboBox>
 
-void modules_settings(frmMain& form)
-{
+void modules_settings(frmMain& form) {
     QComboBox* combo = form.combominutes;
     // Adding items must not replace what the user typed or what stats.dat set.
     const QString text = combo->currentText();

@@ -1,12 +1,10 @@
 #include "config/statsfile.h"
 
-QString formatCheckLine(int state)
-{
+QString formatCheckLine(int state) {
     return QLatin1Char(' ') + QString::number(state) + QLatin1Char(' ');
 }
 
-std::optional<int> parseCheckLine(const QString& line)
-{
+std::optional<int> parseCheckLine(const QString& line) {
     bool ok = false;
     const int value = line.trimmed().toInt(&ok);
     if (!ok || value < 0 || value > 2)
@@ -14,8 +12,7 @@ std::optional<int> parseCheckLine(const QString& line)
     return value;
 }
 
-QStringList statsLines(const StatsValues& values)
-{
+QStringList statsLines(const StatsValues& values) {
     return {values.accountsCount,
             values.whitelistCount,
             values.blacklistCount,

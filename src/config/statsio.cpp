@@ -9,13 +9,12 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-void readStatsFile(frmMain& form)
-{
+void readStatsFile(frmMain& form) {
     QStringList lines;
     if (!readTextLines(form.pathInFolder(datafile::stats()), &lines))
         return;
-    QLineEdit* const textBoxes[] = {form.txtAccountsCount,  form.txtwhitelistCount,
-                                    form.txtblacklistCount, form.txtkeywordsCount,
+    QLineEdit* const textBoxes[] = {form.txtAccountsCount,      form.txtwhitelistCount,
+                                    form.txtblacklistCount,     form.txtkeywordsCount,
                                     form.txtEmailsBlockedCount, form.txttotalemailsever};
     int line = 0;
     for (QLineEdit* box : textBoxes) {
@@ -46,8 +45,7 @@ void readStatsFile(frmMain& form)
     }
 }
 
-StatsValues statsFromWindow(const frmMain& form)
-{
+StatsValues statsFromWindow(const frmMain& form) {
     StatsValues values;
     values.accountsCount = form.txtAccountsCount->text();
     values.whitelistCount = form.txtwhitelistCount->text();
@@ -64,7 +62,6 @@ StatsValues statsFromWindow(const frmMain& form)
     return values;
 }
 
-bool writeStatsFile(const frmMain& form)
-{
+bool writeStatsFile(const frmMain& form) {
     return writeTextLines(form.pathInFolder(datafile::stats()), statsLines(statsFromWindow(form)));
 }

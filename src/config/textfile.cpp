@@ -13,8 +13,7 @@ namespace {
 constexpr auto kUtf8Flags =
     QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom;
 
-QString decodeLine(QByteArrayView bytes)
-{
+QString decodeLine(QByteArrayView bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, kUtf8Flags);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
@@ -22,8 +21,7 @@ QString decodeLine(QByteArrayView bytes)
     return decodeWindows1252(bytes);
 }
 
-bool isValidUtf8(const QByteArray& bytes)
-{
+bool isValidUtf8(const QByteArray& bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     // decode() converts at once; the call operator alone would defer the work and the check.
     const QString text = utf8.decode(bytes);
@@ -31,8 +29,7 @@ bool isValidUtf8(const QByteArray& bytes)
 }
 } // namespace
 
-QStringList splitTextLines(const QByteArray& bytes)
-{
+QStringList splitTextLines(const QByteArray& bytes) {
     QStringList lines;
     QByteArrayView rest(bytes);
     // A byte order mark written by some Windows editors is not part of the first entry.
@@ -57,8 +54,7 @@ QStringList splitTextLines(const QByteArray& bytes)
     return lines;
 }
 
-bool readTextLines(const QString& path, QStringList* lines)
-{
+bool readTextLines(const QString& path, QStringList* lines) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -69,8 +65,7 @@ bool readTextLines(const QString& path, QStringList* lines)
     return true;
 }
 
-QByteArray joinTextLines(const QStringList& lines)
-{
+QByteArray joinTextLines(const QStringList& lines) {
     QByteArray bytes;
     qsizetype size = 0;
     for (const QString& line : lines)
@@ -88,8 +83,7 @@ QByteArray joinTextLines(const QStringList& lines)
 }
 
 bool writeTextLines(const QString& path, const QStringList& lines,
-                    QFileDevice::Permissions permissions)
-{
+                    QFileDevice::Permissions permissions) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -9,8 +9,7 @@
 
 ubGrid::ubGrid(QWidget* parent)
     : QTableView(parent)
-    , m_model(new ubGridModel(this))
-{
+    , m_model(new ubGridModel(this)) {
     setModel(m_model);
     QFont gridFont(QStringLiteral("MS Sans Serif"));
     gridFont.setStyleHint(QFont::SansSerif);
@@ -38,13 +37,11 @@ ubGrid::ubGrid(QWidget* parent)
     });
 }
 
-int ubGrid::rows() const
-{
+int ubGrid::rows() const {
     return m_model->rows();
 }
 
-void ubGrid::setRows(int rows)
-{
+void ubGrid::setRows(int rows) {
     m_model->setRows(rows);
     if (m_model->rows() == 0)
         m_current = 0;
@@ -55,18 +52,15 @@ void ubGrid::setRows(int rows)
     applyCurrent();
 }
 
-int ubGrid::cols() const
-{
+int ubGrid::cols() const {
     return m_model->cols();
 }
 
-void ubGrid::setCols(int cols)
-{
+void ubGrid::setCols(int cols) {
     m_model->setCols(cols);
 }
 
-void ubGrid::setRedraw(bool redraw)
-{
+void ubGrid::setRedraw(bool redraw) {
     if (!redraw) {
         setUpdatesEnabled(false);
         m_model->setLive(false);
@@ -77,19 +71,16 @@ void ubGrid::setRedraw(bool redraw)
     applyCurrent();
 }
 
-bool ubGrid::redraw() const
-{
+bool ubGrid::redraw() const {
     return m_model->isLive();
 }
 
-void ubGrid::setHeadingtext(const QString& text)
-{
+void ubGrid::setHeadingtext(const QString& text) {
     m_headingText = text;
     m_model->setHeadings(text.split(QLatin1Char('|')));
 }
 
-void ubGrid::setColwidth(int col, int pixels)
-{
+void ubGrid::setColwidth(int col, int pixels) {
     if (col < 1)
         return;
     if (m_colWidths.size() < col)
@@ -98,8 +89,7 @@ void ubGrid::setColwidth(int col, int pixels)
     applyColumnWidths();
 }
 
-void ubGrid::applyColumnWidths()
-{
+void ubGrid::applyColumnWidths() {
     const int known = m_model->columnCount();
     for (int c = 0; c < m_colWidths.size() && c < known; ++c) {
         if (m_colWidths.at(c) >= 0)
@@ -107,29 +97,24 @@ void ubGrid::applyColumnWidths()
     }
 }
 
-QString ubGrid::celltext(int row, int col) const
-{
+QString ubGrid::celltext(int row, int col) const {
     return m_model->cell(row - 1, col - 1);
 }
 
-void ubGrid::setCelltext(int row, int col, const QString& text)
-{
+void ubGrid::setCelltext(int row, int col, const QString& text) {
     m_model->setCell(row - 1, col - 1, text);
 }
 
-int ubGrid::currentrow() const
-{
+int ubGrid::currentrow() const {
     return m_model->rows() > 0 ? m_current : 0;
 }
 
-void ubGrid::addrow(const QString& text)
-{
+void ubGrid::addrow(const QString& text) {
     setRows(rows() + 1);
     setCelltext(rows(), 1, text);
 }
 
-void ubGrid::removerow(int row)
-{
+void ubGrid::removerow(int row) {
     if (row < 1 || row > m_model->rows())
         return;
     m_model->removeRowAt(row - 1);
@@ -140,35 +125,29 @@ void ubGrid::removerow(int row)
     applyCurrent();
 }
 
-void ubGrid::clearrows()
-{
+void ubGrid::clearrows() {
     setRows(0);
 }
 
-void ubGrid::repaint()
-{
+void ubGrid::repaint() {
     viewport()->update();
 }
 
-quint64 ubGrid::revision() const
-{
+quint64 ubGrid::revision() const {
     return m_model->revision();
 }
 
-void ubGrid::setKeywordLook()
-{
+void ubGrid::setKeywordLook() {
     setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(0, 0, 255); }"
                                  "QHeaderView::section { background-color: rgb(192, 192, 192); }"));
 }
 
-void ubGrid::onCurrentChanged(const QModelIndex& current)
-{
+void ubGrid::onCurrentChanged(const QModelIndex& current) {
     if (current.isValid())
         m_current = current.row() + 1;
 }
 
-void ubGrid::applyCurrent()
-{
+void ubGrid::applyCurrent() {
     // The view only knows the rows it has been told about; while painting is suspended the
     // current row is kept here and shown when painting resumes.
     if (!m_model->isLive())

@@ -3,12 +3,9 @@
 #include <algorithm>
 
 ubGridModel::ubGridModel(QObject* parent)
-    : QAbstractTableModel(parent)
-{
-}
+    : QAbstractTableModel(parent) {}
 
-void ubGridModel::resize(int rows, int cols)
-{
+void ubGridModel::resize(int rows, int cols) {
     rows = std::max(rows, 0);
     cols = std::max(cols, 1);
     ++m_revision;
@@ -28,8 +25,7 @@ void ubGridModel::resize(int rows, int cols)
     m_cols = cols;
 }
 
-void ubGridModel::setRows(int rows)
-{
+void ubGridModel::setRows(int rows) {
     rows = std::max(rows, 0);
     if (rows == m_rows)
         return;
@@ -51,8 +47,7 @@ void ubGridModel::setRows(int rows)
     }
 }
 
-void ubGridModel::setCols(int cols)
-{
+void ubGridModel::setCols(int cols) {
     cols = std::max(cols, 1);
     if (cols == m_cols)
         return;
@@ -60,15 +55,13 @@ void ubGridModel::setCols(int cols)
     syncView();
 }
 
-QString ubGridModel::cell(int row, int col) const
-{
+QString ubGridModel::cell(int row, int col) const {
     if (row < 0 || row >= m_rows || col < 0 || col >= m_cols)
         return QString();
     return m_cells[static_cast<size_t>(row) * m_cols + col];
 }
 
-void ubGridModel::setCell(int row, int col, const QString& text)
-{
+void ubGridModel::setCell(int row, int col, const QString& text) {
     if (row < 0 || row >= m_rows || col < 0 || col >= m_cols)
         return;
     m_cells[static_cast<size_t>(row) * m_cols + col] = text;
@@ -79,14 +72,12 @@ void ubGridModel::setCell(int row, int col, const QString& text)
     }
 }
 
-void ubGridModel::appendRow(const QString& firstCell)
-{
+void ubGridModel::appendRow(const QString& firstCell) {
     setRows(m_rows + 1);
     setCell(m_rows - 1, 0, firstCell);
 }
 
-void ubGridModel::removeRowAt(int row)
-{
+void ubGridModel::removeRowAt(int row) {
     if (row < 0 || row >= m_rows)
         return;
     const bool tell = m_live && m_shownRows == m_rows && m_shownCols == m_cols;
@@ -104,21 +95,18 @@ void ubGridModel::removeRowAt(int row)
     }
 }
 
-void ubGridModel::setHeadings(const QStringList& headings)
-{
+void ubGridModel::setHeadings(const QStringList& headings) {
     m_headings = headings;
     if (m_live)
         Q_EMIT headerDataChanged(Qt::Horizontal, 0, std::max(m_shownCols - 1, 0));
 }
 
-void ubGridModel::setLive(bool live)
-{
+void ubGridModel::setLive(bool live) {
     m_live = live;
     syncView();
 }
 
-void ubGridModel::syncView()
-{
+void ubGridModel::syncView() {
     if (!m_live)
         return;
     if (m_shownRows == m_rows && m_shownCols == m_cols) {
@@ -133,25 +121,21 @@ void ubGridModel::syncView()
     endResetModel();
 }
 
-int ubGridModel::rowCount(const QModelIndex& parent) const
-{
+int ubGridModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shownRows;
 }
 
-int ubGridModel::columnCount(const QModelIndex& parent) const
-{
+int ubGridModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : m_shownCols;
 }
 
-QVariant ubGridModel::data(const QModelIndex& index, int role) const
-{
+QVariant ubGridModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid())
         return QVariant();
     return cell(index.row(), index.column());
 }
 
-QVariant ubGridModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant ubGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
     return section < m_headings.size() ? m_headings.at(section) : QString();

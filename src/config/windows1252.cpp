@@ -8,13 +8,13 @@ constexpr char16_t kHighControls[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 } // namespace
 
-QString decodeWindows1252(QByteArrayView bytes)
-{
+QString decodeWindows1252(QByteArrayView bytes) {
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        *out++ = (byte >= 0x80 && byte < 0xA0) ? QChar(kHighControls[byte - 0x80]) : QChar(char16_t(byte));
+        *out++ = (byte >= 0x80 && byte < 0xA0) ? QChar(kHighControls[byte - 0x80])
+                                               : QChar(char16_t(byte));
     }
     return text;
 }

@@ -25,20 +25,17 @@ private:
     int m_ends = 0;
 };
 
-void MainWindowTest::init()
-{
+void MainWindowTest::init() {
     m_ends = 0;
     setEndProgramHandler([this] { ++m_ends; });
     SysTrayModule::addIcon(nullptr, QStringLiteral("Left click for menu."), QIcon());
 }
 
-void MainWindowTest::cleanup()
-{
+void MainWindowTest::cleanup() {
     setEndProgramHandler({});
 }
 
-void MainWindowTest::hideKeepsEverything()
-{
+void MainWindowTest::hideKeepsEverything() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -53,8 +50,7 @@ void MainWindowTest::hideKeepsEverything()
     QCOMPARE(m_ends, 0);
 }
 
-void MainWindowTest::exitButtonAnsweredNo()
-{
+void MainWindowTest::exitButtonAnsweredNo() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -71,8 +67,7 @@ void MainWindowTest::exitButtonAnsweredNo()
     QCOMPARE(m_ends, 0);
 }
 
-void MainWindowTest::exitButtonAnsweredYes()
-{
+void MainWindowTest::exitButtonAnsweredYes() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -93,8 +88,7 @@ void MainWindowTest::exitButtonAnsweredYes()
     QVERIFY(!folder.exists("stats.dat"));
 }
 
-void MainWindowTest::closeAnsweredCancelHides()
-{
+void MainWindowTest::closeAnsweredCancelHides() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -112,8 +106,7 @@ void MainWindowTest::closeAnsweredCancelHides()
     QCOMPARE(m_ends, 0);
 }
 
-void MainWindowTest::closeAnsweredOkEnds()
-{
+void MainWindowTest::closeAnsweredOkEnds() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();

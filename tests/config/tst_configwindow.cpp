@@ -17,37 +17,33 @@
 #include <QTimer>
 
 namespace {
-QStringList counters(const frmMain& f)
-{
+QStringList counters(const frmMain& f) {
     return {f.txtAccountsCount->text(),      f.txtwhitelistCount->text(),
             f.txtblacklistCount->text(),     f.txtkeywordsCount->text(),
             f.txtEmailsBlockedCount->text(), f.txttotalemailsever->text()};
 }
 
-QList<int> boxes(const frmMain& f)
-{
-    return {checkValue(f.checkautoscan), checkValue(f.checkwhitelist),
-            checkValue(f.checkblacklist), checkValue(f.checkspamcop),
-            checkValue(f.checkkeywords)};
+QList<int> boxes(const frmMain& f) {
+    return {checkValue(f.checkautoscan), checkValue(f.checkwhitelist), checkValue(f.checkblacklist),
+            checkValue(f.checkspamcop), checkValue(f.checkkeywords)};
 }
 
-QStringList column(const ubGrid* grid, int col = 1)
-{
+QStringList column(const ubGrid* grid, int col = 1) {
     QStringList cells;
     for (int r = 1; r <= grid->rows(); ++r)
         cells.append(grid->celltext(r, col));
     return cells;
 }
 
-QStringList comboItems(const QComboBox* combo)
-{
+QStringList comboItems(const QComboBox* combo) {
     QStringList items;
     for (int i = 0; i < combo->count(); ++i)
         items.append(combo->itemText(i));
     return items;
 }
 
-const QByteArray kFullStats = "1\r\n2\r\n3\r\n4\r\n41\r\n999\r\n 0 \r\n15\r\n 1 \r\n 1 \r\n 2 \r\n 1 \r\n";
+const QByteArray kFullStats =
+    "1\r\n2\r\n3\r\n4\r\n41\r\n999\r\n 0 \r\n15\r\n 1 \r\n 1 \r\n 2 \r\n 1 \r\n";
 } // namespace
 
 class ConfigWindowTest : public QObject {
@@ -69,8 +65,7 @@ private Q_SLOTS:
     void largeListsLoadAndSave();
 };
 
-void ConfigWindowTest::firstStartShowsInitialValues()
-{
+void ConfigWindowTest::firstStartShowsInitialValues() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -80,12 +75,14 @@ void ConfigWindowTest::firstStartShowsInitialValues()
     QCOMPARE(form.combominutes->currentText(), QString("5"));
     QCOMPARE(comboItems(form.combominutes),
              (QStringList{"1", "5", "10", "15", "20", "25", "30", "35", "40", "45", "50", "55"}));
-    QCOMPARE(form.Label17->text(), QString("Corvanta - Simple and effective anti-spam protection."));
+    QCOMPARE(form.Label17->text(),
+             QString("Corvanta - Simple and effective anti-spam protection."));
     QCOMPARE(form.SSTab1->currentIndex(), 0);
     QCOMPARE(form.gridAccounts->headingtext(), QString(" Mail Server | User Login | Password "));
     QCOMPARE(form.gridwhitelist->headingtext(),
              QString("Email addresses below are not scanned for Spam."));
-    QCOMPARE(form.gridblacklist->headingtext(), QString("Email addresses below are always blocked."));
+    QCOMPARE(form.gridblacklist->headingtext(),
+             QString("Email addresses below are always blocked."));
     QCOMPARE(form.gridkeywords->headingtext(), QString("Key words and phrases used in filtering."));
     QCOMPARE(form.gridAccounts->cols(), 3);
     QCOMPARE(form.gridAccounts->columnWidth(0), 180);
@@ -103,8 +100,7 @@ void ConfigWindowTest::firstStartShowsInitialValues()
     QCOMPARE(form.combominutes->count(), 12);
 }
 
-void ConfigWindowTest::statsPartialReads_data()
-{
+void ConfigWindowTest::statsPartialReads_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("counters");
     QTest::addColumn<QList<int>>("boxes"); // autoscan, whitelist, blacklist, spamcop, keywords
@@ -122,15 +118,14 @@ void ConfigWindowTest::statsPartialReads_data()
     QTest::newRow("three lines") << QByteArray("7\r\n8\r\n9\r\n")
                                  << QStringList{"7", "8", "9", "0", "0", "0"}
                                  << QList<int>{0, 0, 0, 0, 0} << "5";
-    QTest::newRow("empty file") << QByteArray() << QStringList(6, "0")
-                                << QList<int>{0, 0, 0, 0, 0} << "5";
+    QTest::newRow("empty file") << QByteArray() << QStringList(6, "0") << QList<int>{0, 0, 0, 0, 0}
+                                << "5";
     QTest::newRow("lf line ends") << QByteArray("1\n2\n3\n4\n5\n6\n 0 \n20\n 1 \n 0 \n 0 \n 1 \n")
                                   << QStringList{"1", "2", "3", "4", "5", "6"}
                                   << QList<int>{0, 1, 0, 0, 1} << "20";
 }
 
-void ConfigWindowTest::statsPartialReads()
-{
+void ConfigWindowTest::statsPartialReads() {
     QFETCH(QByteArray, bytes);
     TempFolder folder;
     folder.write("stats.dat", bytes);
@@ -141,10 +136,10 @@ void ConfigWindowTest::statsPartialReads()
     QTEST(form.combominutes->currentText(), "minutes");
 }
 
-void ConfigWindowTest::autoscanLineRunsTheBoxHandler()
-{
+void ConfigWindowTest::autoscanLineRunsTheBoxHandler() {
     TempFolder folder;
-    folder.write("stats.dat", "0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n 1 \r\n5\r\n 0 \r\n 0 \r\n 0 \r\n 0 \r\n");
+    folder.write("stats.dat",
+                 "0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n 1 \r\n5\r\n 0 \r\n 0 \r\n 0 \r\n 0 \r\n");
     frmMain form(folder.path());
     int handlerRuns = 0;
     QObject::connect(form.checkautoscan, &QCheckBox::stateChanged, [&] { ++handlerRuns; });
@@ -156,8 +151,7 @@ void ConfigWindowTest::autoscanLineRunsTheBoxHandler()
     QCOMPARE(handlerRuns, 1);
 }
 
-void ConfigWindowTest::accountLoaderRules()
-{
+void ConfigWindowTest::accountLoaderRules() {
     TempFolder folder;
     folder.write("accounts.dat", "pop.one.org,alice,pw,with,commas\r\n"
                                  "abc,short,server\r\n"
@@ -176,8 +170,7 @@ void ConfigWindowTest::accountLoaderRules()
     QCOMPARE(form.txtAccountsCount->text(), QString("3"));
 }
 
-void ConfigWindowTest::listLoaderKeepsEveryLine()
-{
+void ConfigWindowTest::listLoaderKeepsEveryLine() {
     TempFolder folder;
     folder.write("whitelist.dat", "a@example.org\r\n\r\n  spaced  \r\n");
     folder.write("keywords.dat", "free money\r\n\r\n");
@@ -192,8 +185,7 @@ void ConfigWindowTest::listLoaderKeepsEveryLine()
     QCOMPARE(form.txtblacklistCount->text(), QString("1"));
 }
 
-void ConfigWindowTest::emptyListLeavesCountFromStats()
-{
+void ConfigWindowTest::emptyListLeavesCountFromStats() {
     TempFolder folder;
     folder.write("stats.dat", kFullStats);
     folder.write("whitelist.dat", "");
@@ -206,8 +198,7 @@ void ConfigWindowTest::emptyListLeavesCountFromStats()
     QCOMPARE(form.txtAccountsCount->text(), QString("1"));
 }
 
-void ConfigWindowTest::loadingTwiceGivesTheSameGrid()
-{
+void ConfigWindowTest::loadingTwiceGivesTheSameGrid() {
     TempFolder folder;
     folder.write("keywords.dat", "one\r\ntwo\r\n");
     folder.write("accounts.dat", "pop.x.org,u,p\r\n");
@@ -218,8 +209,7 @@ void ConfigWindowTest::loadingTwiceGivesTheSameGrid()
     QCOMPARE(form.gridAccounts->rows(), 1);
 }
 
-void ConfigWindowTest::updateWritesExactBytes()
-{
+void ConfigWindowTest::updateWritesExactBytes() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -244,14 +234,14 @@ void ConfigWindowTest::updateWritesExactBytes()
     QCOMPARE(folder.read("keywords.dat"), QByteArray(" free \r\n\r\n"));
     QCOMPARE(folder.read("whitelist.dat"), QByteArray("caf\xc3\xa9@example.org\r\n"));
     QCOMPARE(folder.read("blacklist.dat"), QByteArray());
-    QCOMPARE(folder.read("stats.dat"),
-             QByteArray("0\r\n0\r\n0\r\n0\r\n41\r\n0\r\n 0 \r\nabc\r\n 1 \r\n 0 \r\n 0 \r\n 0 \r\n"));
+    QCOMPARE(
+        folder.read("stats.dat"),
+        QByteArray("0\r\n0\r\n0\r\n0\r\n41\r\n0\r\n 0 \r\nabc\r\n 1 \r\n 0 \r\n 0 \r\n 0 \r\n"));
     QVERIFY(!form.splash().isVisible());
     QCOMPARE(form.splash().label->text(), QString("Updating 2 keywords."));
 }
 
-void ConfigWindowTest::updateThenReloadRoundTrips()
-{
+void ConfigWindowTest::updateThenReloadRoundTrips() {
     TempFolder folder;
     folder.write("stats.dat", kFullStats);
     folder.write("accounts.dat", "pop.example.org,a,b\r\n");
@@ -267,7 +257,8 @@ void ConfigWindowTest::updateThenReloadRoundTrips()
 
     form.cmdreloadconfig_Click();
     QCOMPARE(form.gridAccounts->rows(), 1);
-    QCOMPARE(column(form.gridblacklist), (QStringList{"x@spam.example", "  spaced domain.example "}));
+    QCOMPARE(column(form.gridblacklist),
+             (QStringList{"x@spam.example", "  spaced domain.example "}));
     QCOMPARE(checkValue(form.checkspamcop), 1);
     QCOMPARE(form.combominutes->currentText(), QString("15"));
     QCOMPARE(form.txtblacklistCount->text(), QString("2"));
@@ -276,8 +267,7 @@ void ConfigWindowTest::updateThenReloadRoundTrips()
     QCOMPARE(folder.read("blacklist.dat"), blacklist);
 }
 
-void ConfigWindowTest::updateWithEmptyGridsWritesEmptyFiles()
-{
+void ConfigWindowTest::updateWithEmptyGridsWritesEmptyFiles() {
     TempFolder folder;
     folder.write("keywords.dat", "old\r\n");
     frmMain form(folder.path());
@@ -291,8 +281,7 @@ void ConfigWindowTest::updateWithEmptyGridsWritesEmptyFiles()
     QCOMPARE(folder.read("stats.dat").count("\r\n"), 12);
 }
 
-void ConfigWindowTest::reloadDiscardsEdits()
-{
+void ConfigWindowTest::reloadDiscardsEdits() {
     TempFolder folder;
     folder.write("stats.dat", kFullStats);
     folder.write("keywords.dat", "one\r\ntwo\r\nthree\r\n");
@@ -316,8 +305,7 @@ void ConfigWindowTest::reloadDiscardsEdits()
     QCOMPARE(form.SSTab1->currentIndex(), 0);
 }
 
-void ConfigWindowTest::reloadWithoutStatsZeroesCounters()
-{
+void ConfigWindowTest::reloadWithoutStatsZeroesCounters() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -328,8 +316,7 @@ void ConfigWindowTest::reloadWithoutStatsZeroesCounters()
     QCOMPARE(counters(form), (QStringList{"0", "0", "0", "0", "0", "300"}));
 }
 
-void ConfigWindowTest::largeListsLoadAndSave()
-{
+void ConfigWindowTest::largeListsLoadAndSave() {
     // Well beyond 16-bit row numbers.
     const int rows = 40000;
     QByteArray list;

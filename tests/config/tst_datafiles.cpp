@@ -31,8 +31,7 @@ private Q_SLOTS:
     void checkLines();
 };
 
-void DataFilesTest::linesEndWithCrLf()
-{
+void DataFilesTest::linesEndWithCrLf() {
     QCOMPARE(joinTextLines({}), QByteArray());
     QCOMPARE(joinTextLines({QString()}), QByteArray("\r\n"));
     QCOMPARE(joinTextLines({QStringLiteral(" a "), QString(), QStringLiteral("b")}),
@@ -40,8 +39,7 @@ void DataFilesTest::linesEndWithCrLf()
     QCOMPARE(joinTextLines({QStringLiteral("caf\u00e9")}), QByteArray("caf\xc3\xa9\r\n"));
 }
 
-void DataFilesTest::splitting_data()
-{
+void DataFilesTest::splitting_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("empty file") << QByteArray() << QStringList();
@@ -50,30 +48,29 @@ void DataFilesTest::splitting_data()
     QTest::newRow("lf only") << QByteArray("a\nb\n") << QStringList{"a", "b"};
     QTest::newRow("cr only") << QByteArray("a\rb\r") << QStringList{"a", "b"};
     QTest::newRow("last line without end") << QByteArray("a\r\nb") << QStringList{"a", "b"};
-    QTest::newRow("empty lines kept") << QByteArray("\r\n\r\nx\r\n")
-                                      << QStringList{QString(), QString(), "x"};
+    QTest::newRow("empty lines kept")
+        << QByteArray("\r\n\r\nx\r\n") << QStringList{QString(), QString(), "x"};
     QTest::newRow("spaces kept") << QByteArray("  a b  \r\n") << QStringList{"  a b  "};
     QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBFx\r\n") << QStringList{"x"};
     QTest::newRow("utf-8") << QByteArray("\xc3\xbc\r\n") << QStringList{QStringLiteral("\u00fc")};
     // Only the file's first bytes are a byte order mark; elsewhere U+FEFF is part of an entry.
     QTest::newRow("second mark") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx\r\n")
                                  << QStringList{QStringLiteral("\uFEFFx")};
-    QTest::newRow("mark on a later line") << QByteArray("a\r\n\xEF\xBB\xBF\r\n")
-                                          << QStringList{"a", QStringLiteral("\uFEFF")};
-    QTest::newRow("mark in a Windows file") << QByteArray("\xe9\r\n\xEF\xBB\xBF" "b\r\n")
-                                            << QStringList{QStringLiteral("\u00e9"),
-                                                           QStringLiteral("\uFEFFb")};
+    QTest::newRow("mark on a later line")
+        << QByteArray("a\r\n\xEF\xBB\xBF\r\n") << QStringList{"a", QStringLiteral("\uFEFF")};
+    QTest::newRow("mark in a Windows file")
+        << QByteArray("\xe9\r\n\xEF\xBB\xBF"
+                      "b\r\n")
+        << QStringList{QStringLiteral("\u00e9"), QStringLiteral("\uFEFFb")};
 }
 
-void DataFilesTest::splitting()
-{
+void DataFilesTest::splitting() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
     QCOMPARE(splitTextLines(bytes), lines);
 }
 
-void DataFilesTest::leadingZeroWidthSpaceSurvives()
-{
+void DataFilesTest::leadingZeroWidthSpaceSurvives() {
     // An entry starting with U+FEFF (invisible, pasted from a web page) is kept as typed, also
     // as the first entry of the file, where it looks like a byte order mark.
     const QStringList lines{QStringLiteral("\uFEFFfirst@example.org"), QStringLiteral("\uFEFF")};
@@ -83,8 +80,7 @@ void DataFilesTest::leadingZeroWidthSpaceSurvives()
     QCOMPARE(splitTextLines(joinTextLines(splitTextLines(bytes))), lines);
 }
 
-void DataFilesTest::windowsBytesSurvive()
-{
+void DataFilesTest::windowsBytesSurvive() {
     // One line from a Windows machine among UTF-8 lines: only that line is read as Windows-1252.
     const QByteArray bytes("m\xfcller@example.org\r\n\xc3\xbc\r\n\x80 \x9f \x81\r\n");
     const QStringList lines = splitTextLines(bytes);
@@ -96,8 +92,7 @@ void DataFilesTest::windowsBytesSurvive()
         QVERIFY(!line.contains(QChar::ReplacementCharacter));
 }
 
-void DataFilesTest::writeReplacesWholeFileAtomically()
-{
+void DataFilesTest::writeReplacesWholeFileAtomically() {
     TempFolder folder;
     folder.write(QStringLiteral("list.dat"), QByteArray(100000, 'x'));
     QVERIFY(writeTextLines(folder.file(QStringLiteral("list.dat")), {QStringLiteral("short")}));
@@ -108,25 +103,24 @@ void DataFilesTest::writeReplacesWholeFileAtomically()
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"list.dat"});
 }
 
-void DataFilesTest::writeFailureKeepsOldFile()
-{
+void DataFilesTest::writeFailureKeepsOldFile() {
     TempFolder folder;
     folder.write(QStringLiteral("sub/keywords.dat"), "old\r\n");
     const QString sub = folder.file(QStringLiteral("sub"));
     QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    if (QFileInfo(sub).isWritable() || QFile(sub + QStringLiteral("/probe")).open(QIODevice::WriteOnly)) {
+    if (QFileInfo(sub).isWritable() ||
+        QFile(sub + QStringLiteral("/probe")).open(QIODevice::WriteOnly)) {
         QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                        QFileDevice::ExeOwner);
         QSKIP("running with privileges that ignore folder permissions");
     }
     QVERIFY(!writeTextLines(sub + QStringLiteral("/keywords.dat"), {QStringLiteral("new")}));
-    QFile::setPermissions(sub, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                   QFileDevice::ExeOwner);
+    QFile::setPermissions(sub,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(folder.read(QStringLiteral("sub/keywords.dat")), QByteArray("old\r\n"));
 }
 
-void DataFilesTest::ownerOnlyPermissions()
-{
+void DataFilesTest::ownerOnlyPermissions() {
     TempFolder folder;
     const QString path = folder.file(QStringLiteral("accounts.dat"));
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -140,8 +134,7 @@ void DataFilesTest::ownerOnlyPermissions()
     QVERIFY((QFile::permissions(path) & ownerOnly) == ownerOnly);
 }
 
-void DataFilesTest::accountLines_data()
-{
+void DataFilesTest::accountLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("fields");
@@ -150,13 +143,12 @@ void DataFilesTest::accountLines_data()
     const int bad = int(AccountLineStatus::Malformed);
     QTest::newRow("plain") << "pop.example.org,alice,secret" << ok
                            << QStringList{"pop.example.org", "alice", "secret"};
-    QTest::newRow("commas in password") << "mail.x.org,bob,a,b,,c" << ok
-                                        << QStringList{"mail.x.org", "bob", "a,b,,c"};
-    QTest::newRow("empty password") << "mail.x.org,bob," << ok
-                                    << QStringList{"mail.x.org", "bob", ""};
+    QTest::newRow("commas in password")
+        << "mail.x.org,bob,a,b,,c" << ok << QStringList{"mail.x.org", "bob", "a,b,,c"};
+    QTest::newRow("empty password")
+        << "mail.x.org,bob," << ok << QStringList{"mail.x.org", "bob", ""};
     QTest::newRow("empty login") << "mail.x.org,,pw" << ok << QStringList{"mail.x.org", "", "pw"};
-    QTest::newRow("spaces kept") << " pop , me , pw " << ok
-                                 << QStringList{" pop ", " me ", " pw "};
+    QTest::newRow("spaces kept") << " pop , me , pw " << ok << QStringList{" pop ", " me ", " pw "};
     QTest::newRow("four-character server") << "abcd,u,p" << ok << QStringList{"abcd", "u", "p"};
     QTest::newRow("three-character server") << "abc,u,p" << shortServer << QStringList{};
     QTest::newRow("empty server") << ",u,p" << shortServer << QStringList{};
@@ -165,8 +157,7 @@ void DataFilesTest::accountLines_data()
     QTest::newRow("empty line") << "" << bad << QStringList{};
 }
 
-void DataFilesTest::accountLines()
-{
+void DataFilesTest::accountLines() {
     QFETCH(QString, line);
     QFETCH(int, status);
     QFETCH(QStringList, fields);
@@ -176,12 +167,11 @@ void DataFilesTest::accountLines()
         QCOMPARE((QStringList{account.server, account.login, account.password}), fields);
 }
 
-void DataFilesTest::accountRoundTrip()
-{
+void DataFilesTest::accountRoundTrip() {
     // A comma in the login does not survive: the rest moves into the password.
     AccountLine account;
-    const QString line = formatAccountLine(QStringLiteral("pop.x.org"), QStringLiteral("a,b"),
-                                           QStringLiteral("pw"));
+    const QString line =
+        formatAccountLine(QStringLiteral("pop.x.org"), QStringLiteral("a,b"), QStringLiteral("pw"));
     QCOMPARE(parseAccountLine(line, &account), AccountLineStatus::Accepted);
     QCOMPARE(account.login, QStringLiteral("a"));
     QCOMPARE(account.password, QStringLiteral("b,pw"));
@@ -192,8 +182,7 @@ void DataFilesTest::accountRoundTrip()
              AccountLineStatus::ServerTooShort);
 }
 
-void DataFilesTest::statsLayout()
-{
+void DataFilesTest::statsLayout() {
     StatsValues values;
     values.accountsCount = QStringLiteral("2");
     values.whitelistCount = QStringLiteral("0");
@@ -210,8 +199,7 @@ void DataFilesTest::statsLayout()
                         " 0 \r\n"));
 }
 
-void DataFilesTest::checkLines_data()
-{
+void DataFilesTest::checkLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("value"); // -1: not a state
     QTest::newRow("written form") << " 1 " << 1;
@@ -225,8 +213,7 @@ void DataFilesTest::checkLines_data()
     QTest::newRow("empty") << "" << -1;
 }
 
-void DataFilesTest::checkLines()
-{
+void DataFilesTest::checkLines() {
     QFETCH(QString, line);
     QFETCH(int, value);
     QCOMPARE(parseCheckLine(line).value_or(-1), value);

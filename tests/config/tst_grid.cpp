@@ -19,8 +19,7 @@ private Q_SLOTS:
     void colsKeepExistingCells();
 };
 
-void GridTest::rowsWriteAppendsAndTruncates()
-{
+void GridTest::rowsWriteAppendsAndTruncates() {
     ubGrid grid;
     grid.setCols(1);
     QCOMPARE(grid.rows(), 0);
@@ -41,8 +40,7 @@ void GridTest::rowsWriteAppendsAndTruncates()
     QCOMPARE(grid.model()->rowCount(), 0);
 }
 
-void GridTest::cellsOutOfRangeAreHarmless()
-{
+void GridTest::cellsOutOfRangeAreHarmless() {
     ubGrid grid;
     grid.setCols(3);
     grid.setRows(1);
@@ -53,8 +51,7 @@ void GridTest::cellsOutOfRangeAreHarmless()
     QCOMPARE(grid.celltext(5, 5), QString());
 }
 
-void GridTest::headingSplitsAtBars()
-{
+void GridTest::headingSplitsAtBars() {
     ubGrid grid;
     grid.setCols(3);
     grid.setHeadingtext(" Mail Server | User Login | Password ");
@@ -64,8 +61,7 @@ void GridTest::headingSplitsAtBars()
     QCOMPARE(grid.columnWidth(1), 160);
 }
 
-void GridTest::currentRowFollowsTheRules()
-{
+void GridTest::currentRowFollowsTheRules() {
     ubGrid grid;
     grid.setCols(1);
     QCOMPARE(grid.currentrow(), 0);
@@ -105,8 +101,7 @@ void GridTest::currentRowFollowsTheRules()
     QCOMPARE(grid.selectionModel()->currentIndex().row(), 0);
 }
 
-void GridTest::removeRowShiftsLaterRows()
-{
+void GridTest::removeRowShiftsLaterRows() {
     ubGrid grid;
     grid.setCols(3);
     for (int r = 1; r <= 3; ++r) {
@@ -123,8 +118,7 @@ void GridTest::removeRowShiftsLaterRows()
     QCOMPARE(grid.rows(), 2);
 }
 
-void GridTest::suspendedFillKeepsViewConsistent()
-{
+void GridTest::suspendedFillKeepsViewConsistent() {
     ubGrid grid;
     grid.setCols(1);
     grid.addrow("old");
@@ -141,8 +135,7 @@ void GridTest::suspendedFillKeepsViewConsistent()
     QCOMPARE(grid.model()->index(99, 0).data().toString(), QString("100"));
 }
 
-void GridTest::largeFill()
-{
+void GridTest::largeFill() {
     // Far beyond 16-bit row numbers, and fast enough not to stall a window.
     ubGrid grid;
     grid.setCols(1);
@@ -163,8 +156,7 @@ void GridTest::largeFill()
     qInfo("70000 rows filled in %lld ms", timer.elapsed());
 }
 
-void GridTest::colsKeepExistingCells()
-{
+void GridTest::colsKeepExistingCells() {
     ubGrid grid;
     grid.setCols(1);
     grid.addrow("a");

@@ -6,8 +6,7 @@
 
 namespace corpus {
 
-QString dataFolder()
-{
+QString dataFolder() {
     QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
     if (cache.isEmpty())
         cache = QDir::homePath() + QStringLiteral("/.cache");
@@ -18,8 +17,7 @@ QString dataFolder()
     return data;
 }
 
-QStringList messageFiles(const QString& folder)
-{
+QStringList messageFiles(const QString& folder) {
     const QString data = dataFolder();
     if (data.isEmpty())
         return {};
@@ -31,8 +29,7 @@ QStringList messageFiles(const QString& folder)
     return files;
 }
 
-QByteArray readMessage(const QString& path)
-{
+QByteArray readMessage(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

@@ -2,8 +2,7 @@
 
 #include "app/modal.h"
 
-ScriptedBoxes::ScriptedBoxes()
-{
+ScriptedBoxes::ScriptedBoxes() {
     setMsgBoxHandler([this](const MsgBoxRequest& request) {
         m_shown.append(request);
         if (!m_answers.isEmpty())
@@ -21,20 +20,17 @@ ScriptedBoxes::ScriptedBoxes()
     });
 }
 
-ScriptedBoxes::~ScriptedBoxes()
-{
+ScriptedBoxes::~ScriptedBoxes() {
     setMsgBoxHandler({});
 }
 
-void ScriptedBoxes::clear()
-{
+void ScriptedBoxes::clear() {
     m_answers.clear();
     m_shown.clear();
     m_unexpected = 0;
 }
 
-ScriptedDialogs::ScriptedDialogs()
-{
+ScriptedDialogs::ScriptedDialogs() {
     setModalHandler([this](QWidget* dialog) {
         ++m_shown;
         if (m_scripts.isEmpty()) {
@@ -45,7 +41,6 @@ ScriptedDialogs::ScriptedDialogs()
     });
 }
 
-ScriptedDialogs::~ScriptedDialogs()
-{
+ScriptedDialogs::~ScriptedDialogs() {
     setModalHandler({});
 }
