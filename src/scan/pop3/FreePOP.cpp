@@ -33,6 +33,11 @@ constexpr qsizetype kMaxQuotedText = 200;
 // hand-over.
 constexpr qsizetype kPageOnWorker = 256 * 1024;
 
+// From a server with PIPELINING, up to this many messages are asked for ahead of the current one
+// while the ones already in (not yet claimed) and the current one are no larger than kAheadBytes.
+constexpr qsizetype kAheadDepth = 8;
+constexpr qsizetype kAheadBytes = 1024 * 1024;
+
 bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
            text.contains(QChar(0));
@@ -246,8 +251,14 @@ void FreePOP::FetchMessage(int n) {
         return;
     }
     CommandPtr retr;
-    if (m_ahead && m_ahead->number == n)
-        retr = std::exchange(m_ahead, nullptr);
+    // Messages asked for ahead of this one are not wanted any more; their replies are read past.
+    const auto ahead = std::find_if(m_ahead.begin(), m_ahead.end(), [n](const CommandPtr& command) {
+        return command->number == n;
+    });
+    if (ahead != m_ahead.end()) {
+        retr = std::move(*ahead);
+        m_ahead.erase(m_ahead.begin(), ahead + 1);
+    }
     // A reply that failed is reported as itself, also when the connection is gone since.
     if (!(retr && retr->done && retr->error != NoError) && !requireOpenLink())
         return;
@@ -795,19 +806,39 @@ void FreePOP::failQueued(Error error, const QString& text) {
 void FreePOP::fetchAhead(int n) {
     if (!m_pipelining || m_link != Link::Open || n >= m_messageCount)
         return;
-    if (m_ahead && m_ahead->number == n + 1)
-        return;
+    // What was asked for ahead of another message than n is not wanted any more.
+    if (!m_ahead.empty() && m_ahead.front()->number != n + 1)
+        forgetAhead();
     // Stray data is for the next command the caller sends to find and report.
     if (m_queue.empty() && m_reader.pendingSize() > 0)
         return;
-    forgetAhead();
-    m_ahead = send("RETR " + QByteArray::number(n + 1), Reply::MultiLine, n + 1);
+    // Small messages are asked for several at a time, so that the server sends them in one go
+    // and each is parsed before the caller gets to it. Once a large message is about, only the
+    // next one is asked for, so that no more than two are held at a time.
+    const qsizetype depth = m_raw.size() > kAheadBytes ? 1 : kAheadDepth;
+    qsizetype held = 0;
+    for (const CommandPtr& command : m_ahead)
+        held += command->done ? command->body.size() : m_reader.pendingSize();
+    int next = m_ahead.empty() ? n + 1 : m_ahead.back()->number + 1;
+    bool asked = false;
+    while (qsizetype(m_ahead.size()) < depth && next <= m_messageCount && held <= kAheadBytes) {
+        auto command = std::make_shared<Command>();
+        command->line = "RETR " + QByteArray::number(next);
+        command->kind = Reply::MultiLine;
+        command->number = next++;
+        m_queue.push_back(command);
+        m_ahead.push_back(std::move(command));
+        asked = true;
+    }
+    // All in one write.
+    if (asked)
+        sendQueued();
 }
 
-// Gives up the message asked for ahead: its reply is read past and thrown away, its parse result
-// with it.
+// Gives up the messages asked for ahead: their replies are read past and thrown away, their parse
+// results with them.
 void FreePOP::forgetAhead() {
-    m_ahead.reset();
+    m_ahead.clear();
 }
 
 FreePOP::JobPtr FreePOP::startJob(std::function<void(Job&)> work) {
@@ -910,7 +941,7 @@ void FreePOP::closeLink() {
     m_capabilities.clear();
     m_pipelining = false;
     m_queue.clear();
-    m_ahead.reset();
+    m_ahead.clear();
     m_unsyncedPages.clear();
     m_messageCount = 0;
     m_reader.reset();

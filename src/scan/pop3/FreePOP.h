@@ -28,8 +28,9 @@ class Pop3Transport;
 // Work is overlapped behind that facade without changing what any operation returns:
 //   - A retrieved message is parsed on a worker thread as soon as its last line came in, so that
 //     CompleteFetch usually finds it done and a large message never freezes the window.
-//   - With a server that announces PIPELINING, FetchMessage(n) asks for message n + 1 right away
-//     (never further ahead), and a DELE or QUIT goes out without waiting for that download. The
+//   - With a server that announces PIPELINING, FetchMessage(n) asks right away for the messages
+//     after n, in one go: up to eight small ones, only n + 1 once a message larger than 1 MiB is
+//     about, never past the last. A DELE or QUIT goes out without waiting for those. The
 //     replies are read in the order the commands went out; each operation still waits for, and
 //     reports, the reply to its own command, and a failed reply to a message asked for ahead is
 //     reported by the FetchMessage of that message. A server without PIPELINING is sent one
@@ -210,10 +211,10 @@ private:
     bool m_pipelining = false; // the logged-in server announced PIPELINING
 
     // The commands of the open session whose replies have not been read, in the order they go
-    // out (without PIPELINING only the first has been sent), and the retrieval of the message
-    // after the current one, asked for ahead and not claimed yet.
+    // out (without PIPELINING only the first has been sent), and the retrievals of the messages
+    // after the current one, asked for ahead and not claimed yet, in order.
     std::deque<CommandPtr> m_queue;
-    CommandPtr m_ahead;
+    std::deque<CommandPtr> m_ahead;
 
     int m_messageCount = 0;
     int m_current = 0; // number of the current message, 0 for none

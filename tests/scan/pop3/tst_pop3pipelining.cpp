@@ -1,4 +1,4 @@
-// The component asks for the next message ahead, and sends DELE and QUIT without waiting, only for
+// The component asks for the next messages ahead, and sends DELE and QUIT without waiting, only for
 // a server that announces PIPELINING; every operation still reports its own reply, in order.
 #include "scan/pop3/FreePOP.h"
 #include "support/scriptedpop3server.h"
@@ -47,7 +47,8 @@ QString serverLog(const ScriptedPop3Server& server) {
 class TestPop3Pipelining : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void fetchesOneAheadAndKeepsEveryResultInItsPlace();
+    void fetchesAheadAndKeepsEveryResultInItsPlace();
+    void fetchesOnlyOneAheadAfterALargeMessage();
     void withoutPipeliningOneCommandAtATime();
     void failedRepliesAheadSurfaceAtTheirOwnFetch_data();
     void failedRepliesAheadSurfaceAtTheirOwnFetch();
@@ -55,16 +56,17 @@ private Q_SLOTS:
     void pagesReplaceAFileAndLeaveNothingBehind();
 };
 
-void TestPop3Pipelining::fetchesOneAheadAndKeepsEveryResultInItsPlace() {
-    // The order the server sees: RETR 2 goes out as soon as message 1 is in, before DELE 1.
+void TestPop3Pipelining::fetchesAheadAndKeepsEveryResultInItsPlace() {
+    // The order the server sees: RETR 2 and RETR 3 go out as soon as message 1 is in, before
+    // DELE 1; the replies to both DELEs come after every message.
     ScriptedPop3Server server;
     QVERIFY(server.listen());
     loginWith(server, {"UIDL", "PIPELINING"}, 3)
         .message(1, mail("one"))
         .message(2, mail("two", ".\r\n..dots\r\n"))
+        .message(3, mail("three"))
         .expectLine("DELE 1")
         .reply("+OK marked")
-        .message(3, mail("three"))
         .expectLine("DELE 2")
         .reply("-ERR message 2 is locked")
         .quit();
@@ -101,9 +103,36 @@ void TestPop3Pipelining::fetchesOneAheadAndKeepsEveryResultInItsPlace() {
 
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
     QVERIFY(server.isFinished());
-    // Never further ahead than one message, and never past the last.
+    // Never past the last.
     QCOMPARE(server.received().mid(4),
-             QStringList({"RETR 1", "RETR 2", "DELE 1", "RETR 3", "DELE 2", "QUIT"}));
+             QStringList({"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 2", "QUIT"}));
+}
+
+void TestPop3Pipelining::fetchesOnlyOneAheadAfterALargeMessage() {
+    // Up to eight small messages are asked for at once; after a message over 1 MiB only the next
+    // one, so that a mailbox of large messages is not held several at a time.
+    const QByteArray large = mail("large", QByteArray(1100 * 1024, 'x') + "\r\n");
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 10);
+    for (int n = 1; n <= 10; ++n)
+        server.message(n, n == 1 ? large : mail("small"));
+    server.quit();
+
+    auto pop = connectedClient(server);
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->rawMessage().size(), large.size());
+    QTRY_COMPARE(server.received().mid(4), QStringList({"RETR 1", "RETR 2"}));
+    pop->FetchMessage(2);
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->rawMessage(), mail("small"));
+    QTRY_COMPARE(server.received().size(), 4 + 2 + 8);
+    QCOMPARE(server.received().last(), "RETR 10");
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+    QVERIFY(server.isFinished());
 }
 
 void TestPop3Pipelining::withoutPipeliningOneCommandAtATime() {
@@ -166,7 +195,7 @@ void TestPop3Pipelining::failedRepliesAheadSurfaceAtTheirOwnFetch() {
     else if (then == "stall")
         server.stall();
     else
-        server.expectLine("DELE 1").reply("+OK").message(3, mail("three")).quit();
+        server.message(3, mail("three")).expectLine("DELE 1").reply("+OK").quit();
 
     auto pop = connectedClient(server, 1);
     Pop3Limits limits;
@@ -219,6 +248,7 @@ void TestPop3Pipelining::messagesOutOfOrderAndTheLastOne() {
         .message(4, mail("four"))
         .message(1, mail("one"))
         .message(2, mail("two"))
+        .message(3, mail("three"))
         .message(4, mail("four"))
         .quit();
 
@@ -230,6 +260,7 @@ void TestPop3Pipelining::messagesOutOfOrderAndTheLastOne() {
     QCOMPARE(pop->rawMessage(), mail("one"));
     pop->CompleteFetch();
     QCOMPARE(pop->Subject(), "one");
+    // Message 4 was asked for ahead of 1 already; 2 and 3 are read past.
     pop->FetchMessage(4);
     QCOMPARE(pop->ErrorCode(), 0);
     pop->CompleteFetch();
