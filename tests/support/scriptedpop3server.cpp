@@ -112,6 +112,14 @@ ScriptedPop3Server& ScriptedPop3Server::capa(const QList<QByteArray>& capabiliti
     return send(answer + ".\r\n");
 }
 
+ScriptedPop3Server& ScriptedPop3Server::list(const QList<qsizetype>& sizes) {
+    expectLine(QStringLiteral("LIST"));
+    QByteArray answer = "+OK " + QByteArray::number(sizes.size()) + " messages\r\n";
+    for (qsizetype n = 0; n < sizes.size(); ++n)
+        answer += QByteArray::number(n + 1) + ' ' + QByteArray::number(sizes.at(n)) + "\r\n";
+    return send(answer + ".\r\n");
+}
+
 ScriptedPop3Server& ScriptedPop3Server::stls() {
     capa({"TOP", "UIDL", "STLS", "USER"});
     expectLine(QStringLiteral("STLS"));

@@ -73,6 +73,8 @@ public:
     ScriptedPop3Server& quit();
     // CAPA answered with these capability lines.
     ScriptedPop3Server& capa(const QList<QByteArray>& capabilities);
+    // LIST answered with these message sizes, numbered from 1.
+    ScriptedPop3Server& list(const QList<qsizetype>& sizes);
     // CAPA listing STLS, STLS accepted, TLS started.
     ScriptedPop3Server& stls();
 

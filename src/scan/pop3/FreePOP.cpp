@@ -33,8 +33,8 @@ constexpr qsizetype kMaxQuotedText = 200;
 // hand-over.
 constexpr qsizetype kPageOnWorker = 256 * 1024;
 
-// From a server with PIPELINING, up to this many messages are asked for ahead of the current one
-// while the ones already in (not yet claimed) and the current one are no larger than kAheadBytes.
+// From a server with PIPELINING, up to this many messages are asked for ahead of the current one;
+// beyond the first, only while their listed sizes add up to no more than kAheadBytes.
 constexpr qsizetype kAheadDepth = 8;
 constexpr qsizetype kAheadBytes = 1024 * 1024;
 
@@ -237,6 +237,15 @@ void FreePOP::Connect() {
     }
     m_messageCount = messages;
     m_pipelining = hasCapability(u"PIPELINING");
+    m_sizes.clear();
+    // Asking ahead is bounded by bytes, so the sizes of the messages are wanted first. A server
+    // that will not list them gets no more than one message asked for ahead.
+    if (m_pipelining && messages > 1) {
+        if (!exchange("LIST", Reply::MultiLine, deadline))
+            return;
+        if (m_reader.isPositive())
+            m_sizes = parseMessageSizes(m_reader.takeBody(), messages);
+    }
     succeed();
 }
 
@@ -801,6 +810,24 @@ void FreePOP::failQueued(Error error, const QString& text) {
     m_queue.clear();
 }
 
+// The sizes in a LIST reply ("<number> <octets>" a line), by message number; a line that does
+// not fit leaves its message's size unknown (-1).
+std::vector<qsizetype> FreePOP::parseMessageSizes(const QByteArray& listing, int count) {
+    std::vector<qsizetype> sizes(static_cast<size_t>(std::max(count, 0)), -1);
+    for (const QByteArray& line : listing.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() < 2)
+            continue;
+        bool numberOk = false;
+        bool sizeOk = false;
+        const int number = fields.at(0).toInt(&numberOk);
+        const qsizetype size = fields.at(1).toLongLong(&sizeOk);
+        if (numberOk && sizeOk && number >= 1 && number <= count && size >= 0)
+            sizes[static_cast<size_t>(number - 1)] = size;
+    }
+    return sizes;
+}
+
 // After message n, asks for message n + 1 so that it comes in while n is being looked at: only
 // from a server that announced PIPELINING, only within the mailbox, and never further ahead.
 void FreePOP::fetchAhead(int n) {
@@ -813,15 +840,23 @@ void FreePOP::fetchAhead(int n) {
     if (m_queue.empty() && m_reader.pendingSize() > 0)
         return;
     // Small messages are asked for several at a time, so that the server sends them in one go
-    // and each is parsed before the caller gets to it. Once a large message is about, only the
-    // next one is asked for, so that no more than two are held at a time.
-    const qsizetype depth = m_raw.size() > kAheadBytes ? 1 : kAheadDepth;
-    qsizetype held = 0;
+    // and each is parsed before the caller gets to it. What is asked for ahead is bounded by the
+    // sizes the server listed: one message ahead always, more only while they and the current
+    // message add up to no more than kAheadBytes, so a run of large messages never piles up in
+    // memory. Without sizes, only the next message is asked for.
+    const auto sizeOf = [this](int number) -> qsizetype {
+        return number >= 1 && number <= qsizetype(m_sizes.size()) ? m_sizes[number - 1] : -1;
+    };
+    qsizetype held = m_raw.size();
     for (const CommandPtr& command : m_ahead)
-        held += command->done ? command->body.size() : m_reader.pendingSize();
+        held += std::max<qsizetype>(sizeOf(command->number), 0);
     int next = m_ahead.empty() ? n + 1 : m_ahead.back()->number + 1;
     bool asked = false;
-    while (qsizetype(m_ahead.size()) < depth && next <= m_messageCount && held <= kAheadBytes) {
+    while (next <= m_messageCount && qsizetype(m_ahead.size()) < kAheadDepth) {
+        const qsizetype size = sizeOf(next);
+        if (!m_ahead.empty() && (size < 0 || held + size > kAheadBytes))
+            break;
+        held += std::max<qsizetype>(size, 0);
         auto command = std::make_shared<Command>();
         command->line = "RETR " + QByteArray::number(next);
         command->kind = Reply::MultiLine;
@@ -940,6 +975,7 @@ void FreePOP::closeLink() {
     m_lostReason.clear();
     m_capabilities.clear();
     m_pipelining = false;
+    m_sizes.clear();
     m_queue.clear();
     m_ahead.clear();
     m_unsyncedPages.clear();

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 enum class TlsFault;
 class QDeadlineTimer;
@@ -28,9 +29,9 @@ class Pop3Transport;
 // Work is overlapped behind that facade without changing what any operation returns:
 //   - A retrieved message is parsed on a worker thread as soon as its last line came in, so that
 //     CompleteFetch usually finds it done and a large message never freezes the window.
-//   - With a server that announces PIPELINING, FetchMessage(n) asks right away for the messages
-//     after n, in one go: up to eight small ones, only n + 1 once a message larger than 1 MiB is
-//     about, never past the last. A DELE or QUIT goes out without waiting for those. The
+//   - With a server that announces PIPELINING, Connect also asks for the message sizes (LIST),
+//     and FetchMessage(n) asks right away for the messages after n, in one go: always n + 1, and
+//     up to eight while the sizes listed add up to no more than 1 MiB, never past the last. A DELE or QUIT goes out without waiting for those. The
 //     replies are read in the order the commands went out; each operation still waits for, and
 //     reports, the reply to its own command, and a failed reply to a message asked for ahead is
 //     reported by the FetchMessage of that message. A server without PIPELINING is sent one
@@ -173,6 +174,7 @@ private:
     bool waitForReply(const Command& command, const QDeadlineTimer& deadline);
     void failQueued(Error error, const QString& text);
     void fetchAhead(int n);
+    static std::vector<qsizetype> parseMessageSizes(const QByteArray& listing, int count);
     void forgetAhead();
     JobPtr startJob(std::function<void(Job&)> work);
     bool waitForJob(const JobPtr& job, const QDeadlineTimer& deadline);
@@ -209,6 +211,8 @@ private:
     QString m_connectedTo; // "host:port" of the open connection, for error texts
     QStringList m_capabilities;
     bool m_pipelining = false; // the logged-in server announced PIPELINING
+    // Message sizes from LIST, by number from 1; -1 where unknown. Empty without PIPELINING.
+    std::vector<qsizetype> m_sizes;
 
     // The commands of the open session whose replies have not been read, in the order they go
     // out (without PIPELINING only the first has been sent), and the retrievals of the messages

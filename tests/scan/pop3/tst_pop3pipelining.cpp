@@ -18,13 +18,20 @@ QByteArray mail(const QByteArray& subject, const QByteArray& body = "Hello.\r\n"
     return "From: Sender <sender@example.com>\r\nSubject: " + subject + "\r\n\r\n" + body;
 }
 
-// Greeting, the capabilities, USER, PASS and STAT with the given count.
+// Greeting, the capabilities, USER, PASS and STAT with the given count; with PIPELINING also
+// LIST, with the given sizes (100 octets each where none are given).
 ScriptedPop3Server& loginWith(ScriptedPop3Server& server, const QList<QByteArray>& capabilities,
-                              int messages) {
+                              int messages, QList<qsizetype> sizes = {}) {
     server.reply("+OK ready").capa(capabilities);
     server.expectLine("USER " + kUser).reply("+OK");
     server.expectLine("PASS " + kPassword).reply("+OK");
-    return server.expectLine("STAT").reply("+OK " + QByteArray::number(messages) + " 9000");
+    server.expectLine("STAT").reply("+OK " + QByteArray::number(messages) + " 9000");
+    if (capabilities.contains("PIPELINING") && messages > 1) {
+        while (sizes.size() < messages)
+            sizes.append(100);
+        server.list(sizes);
+    }
+    return server;
 }
 
 std::unique_ptr<FreePOP> connectedClient(const ScriptedPop3Server& server,
@@ -49,6 +56,7 @@ class TestPop3Pipelining : public QObject {
 private Q_SLOTS:
     void fetchesAheadAndKeepsEveryResultInItsPlace();
     void fetchesOnlyOneAheadAfterALargeMessage();
+    void listedSizesBoundWhatIsAskedAhead();
     void withoutPipeliningOneCommandAtATime();
     void failedRepliesAheadSurfaceAtTheirOwnFetch_data();
     void failedRepliesAheadSurfaceAtTheirOwnFetch();
@@ -104,17 +112,17 @@ void TestPop3Pipelining::fetchesAheadAndKeepsEveryResultInItsPlace() {
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
     QVERIFY(server.isFinished());
     // Never past the last.
-    QCOMPARE(server.received().mid(4),
+    QCOMPARE(server.received().mid(5),
              QStringList({"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 2", "QUIT"}));
 }
 
 void TestPop3Pipelining::fetchesOnlyOneAheadAfterALargeMessage() {
-    // Up to eight small messages are asked for at once; after a message over 1 MiB only the next
-    // one, so that a mailbox of large messages is not held several at a time.
+    // Up to eight small messages are asked for at once; while a message over 1 MiB is held, only
+    // the next one, so that a mailbox of large messages is not held several at a time.
     const QByteArray large = mail("large", QByteArray(1100 * 1024, 'x') + "\r\n");
     ScriptedPop3Server server;
     QVERIFY(server.listen());
-    loginWith(server, {"PIPELINING"}, 10);
+    loginWith(server, {"PIPELINING"}, 10, {large.size()});
     for (int n = 1; n <= 10; ++n)
         server.message(n, n == 1 ? large : mail("small"));
     server.quit();
@@ -123,16 +131,45 @@ void TestPop3Pipelining::fetchesOnlyOneAheadAfterALargeMessage() {
     pop->FetchMessage(1);
     QCOMPARE(pop->ErrorCode(), 0);
     QCOMPARE(pop->rawMessage().size(), large.size());
-    QTRY_COMPARE(server.received().mid(4), QStringList({"RETR 1", "RETR 2"}));
+    QTRY_COMPARE(server.received().mid(5), QStringList({"RETR 1", "RETR 2"}));
     pop->FetchMessage(2);
     QCOMPARE(pop->ErrorCode(), 0);
     QCOMPARE(pop->rawMessage(), mail("small"));
-    QTRY_COMPARE(server.received().size(), 4 + 2 + 8);
+    QTRY_COMPARE(server.received().size(), 5 + 2 + 8);
     QCOMPARE(server.received().last(), "RETR 10");
     pop->Disconnect();
     QCOMPARE(pop->ErrorCode(), 0);
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
     QVERIFY(server.isFinished());
+}
+
+void TestPop3Pipelining::listedSizesBoundWhatIsAskedAhead() {
+    // A small message followed by large ones: only the next message is asked for ahead, whatever
+    // its size, and nothing more while it is large. A server that will not list sizes gets one
+    // message asked for ahead at a time.
+    for (const bool listed : {true, false}) {
+        ScriptedPop3Server server;
+        QVERIFY(server.listen());
+        server.reply("+OK ready").capa({"PIPELINING"});
+        server.expectLine("USER " + kUser).reply("+OK");
+        server.expectLine("PASS " + kPassword).reply("+OK");
+        server.expectLine("STAT").reply("+OK 6 9000");
+        if (listed)
+            server.list({100, 3 * 1024 * 1024, 3 * 1024 * 1024, 100, 100, 100});
+        else
+            server.expectLine("LIST").reply("-ERR not here");
+        server.message(1, mail("m")).message(2, mail("m")).quit();
+
+        auto pop = connectedClient(server);
+        QCOMPARE(pop->ErrorCode(), 0);
+        pop->FetchMessage(1);
+        QCOMPARE(pop->ErrorCode(), 0);
+        QTRY_COMPARE(server.received().mid(5), QStringList({"RETR 1", "RETR 2"}));
+        QTest::qWait(50);
+        QCOMPARE(server.received().size(), 7);
+        pop->Disconnect();
+        QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+    }
 }
 
 void TestPop3Pipelining::withoutPipeliningOneCommandAtATime() {
