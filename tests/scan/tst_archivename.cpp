@@ -55,8 +55,8 @@ void TestArchiveName::names_data() {
     QTest::newRow("direction override") << u("gpj\u202Eexe.") << 1 << u("gpj_exe..html");
     QTest::newRow("lone surrogate") << (u("x") + QChar(0xD800) + u("y")) << 1 << u("x_y.html");
     // Read back as a byte order mark, the name would lose it and no longer name the file.
-    QTest::newRow("zero-width no-break space") << (QChar(0xFEFF) + u("Win") + QChar(0xFEFF)) << 1
-                                               << u("_Win_.html");
+    QTest::newRow("zero-width no-break space")
+        << (QChar(0xFEFF) + u("Win") + QChar(0xFEFF)) << 1 << u("_Win_.html");
     QTest::newRow("letters and emoji kept") << u("Grüße 😀 中文") << 1 << u("Grüße 😀 中文.html");
 }
 
