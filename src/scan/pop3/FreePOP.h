@@ -31,11 +31,12 @@ class Pop3Transport;
 //     CompleteFetch usually finds it done and a large message never freezes the window.
 //   - With a server that announces PIPELINING, Connect also asks for the message sizes (LIST),
 //     and FetchMessage(n) asks right away for the messages after n, in one go: always n + 1, and
-//     up to eight while the sizes listed add up to no more than 1 MiB, never past the last. A DELE or QUIT goes out without waiting for those. The
-//     replies are read in the order the commands went out; each operation still waits for, and
-//     reports, the reply to its own command, and a failed reply to a message asked for ahead is
-//     reported by the FetchMessage of that message. A server without PIPELINING is sent one
-//     command at a time, each after the previous reply, exactly as the caller makes the calls.
+//     up to eight while the sizes listed add up to no more than 1 MiB, never past the last. A DELE
+//     or QUIT goes out without waiting for those. The replies are read in the order the commands
+//     went out; each operation still waits for, and reports, the reply to its own command, and a
+//     failed reply to a message asked for ahead is reported by the FetchMessage of that message. A
+//     server without PIPELINING is sent one command at a time, each after the previous reply,
+//     exactly as the caller makes the calls.
 //
 // A mail server may be given as "host" (port popport(), 110 unless changed), "host:port",
 // "[IPv6 address]", "[IPv6 address]:port", "pop3://host[:port]" or "pop3s://host[:port]" (see
