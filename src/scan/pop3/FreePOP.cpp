@@ -370,7 +370,24 @@ void FreePOP::DeleteMessage() {
     if (!requireOpenLink())
         return;
     const CommandPtr dele = send("DELE " + QByteArray::number(m_current), Reply::Status, m_current);
-    if (!dele || !waitForReply(*dele, operationDeadline()))
+    if (!dele)
+        return;
+    // The reply is waited for only when the outcome is asked for before the next operation: a
+    // scan that goes on with the next message need not wait a round trip per deletion.
+    succeed();
+    m_unsettledDelete = dele;
+    m_unsettledDeadline = operationDeadline();
+}
+
+// Waits for the reply to the last DELE and makes its outcome the operation's, as if
+// DeleteMessage had waited for it.
+void FreePOP::settleDelete() {
+    if (!m_unsettledDelete || m_busy)
+        return;
+    const CommandPtr dele = std::exchange(m_unsettledDelete, nullptr);
+    m_busy = true;
+    const auto done = qScopeGuard([this] { endOperation(); });
+    if (!waitForReply(*dele, m_unsettledDeadline))
         return;
     if (dele->error != NoError) {
         fail(dele->error, dele->errorText);
@@ -379,10 +396,20 @@ void FreePOP::DeleteMessage() {
     if (!dele->positive) {
         fail(CommandRefused,
              tr("%1 refused to delete message %2: %3")
-                 .arg(m_connectedTo, QString::number(m_current), serverText(dele->statusText)));
+                 .arg(m_connectedTo, QString::number(dele->number), serverText(dele->statusText)));
         return;
     }
     succeed();
+}
+
+int FreePOP::ErrorCode() const {
+    const_cast<FreePOP*>(this)->settleDelete();
+    return m_error;
+}
+
+QString FreePOP::errorString() const {
+    const_cast<FreePOP*>(this)->settleDelete();
+    return m_errorString;
 }
 
 void FreePOP::Disconnect() {
@@ -430,6 +457,9 @@ void FreePOP::Disconnect() {
 }
 
 bool FreePOP::beginOperation() {
+    // The outcome of a deletion not asked for is passed over; its reply is read in turn.
+    if (!m_busy)
+        m_unsettledDelete.reset();
     if (m_busy) {
         // A window event handler called in while an operation waits for the server; the
         // connection serves one operation at a time.

@@ -4,6 +4,7 @@
 #include "scan/pop3/pop3replyreader.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -14,7 +15,6 @@
 #include <vector>
 
 enum class TlsFault;
-class QDeadlineTimer;
 class QEventLoop;
 class QThreadPool;
 class Pop3Transport;
@@ -111,9 +111,9 @@ public:
     // connection is dropped first, without QUIT, so its deletions do not happen.
     virtual void Connect();
     // 0 after a successful operation, one of Error after a failed one.
-    virtual int ErrorCode() const { return m_error; }
+    virtual int ErrorCode() const;
     // A readable account of the last failure; empty after success.
-    QString errorString() const { return m_errorString; }
+    QString errorString() const;
     // The number of messages STAT reported at Connect; 0 when not connected.
     virtual int MessageCount() const { return m_messageCount; }
     // Retrieves message n (RETR n), which becomes the current message. On failure there is no
@@ -133,7 +133,9 @@ public:
     // deleted is never lost to a power cut; the wait for the disk is paid once per session, not
     // once per page.
     virtual void SaveMessage(const QString& path);
-    // Marks the current message for deletion (DELE); it leaves the server at Disconnect.
+    // Marks the current message for deletion (DELE); it leaves the server at Disconnect. Returns
+    // once DELE is on its way: ErrorCode() or errorString(), read before the next operation, wait
+    // for the reply and report it; otherwise the reply is read in turn with the ones after it.
     virtual void DeleteMessage();
     // Logs out (QUIT), which removes the marked messages, and closes the connection. Before QUIT
     // the pages saved in this session are flushed to disk; when that fails, QUIT is not sent and
@@ -161,6 +163,7 @@ private:
     using JobPtr = std::shared_ptr<Job>;
 
     bool beginOperation();
+    void settleDelete();
     void endOperation() { m_busy = false; }
     bool requireOpenLink();
     bool openLink(const QDeadlineTimer& deadline);
@@ -231,6 +234,10 @@ private:
     QStringList m_unsyncedPages;
     // One worker for parsing and for large pages: jobs run one after the other, in order.
     std::unique_ptr<QThreadPool> m_worker;
+
+    // The DELE of the last DeleteMessage while its outcome may still be asked for.
+    CommandPtr m_unsettledDelete;
+    QDeadlineTimer m_unsettledDeadline;
 
     int m_error = NoError;
     QString m_errorString;

@@ -61,6 +61,7 @@ private Q_SLOTS:
     void failedRepliesAheadSurfaceAtTheirOwnFetch_data();
     void failedRepliesAheadSurfaceAtTheirOwnFetch();
     void messagesOutOfOrderAndTheLastOne();
+    void anUnreadDeletionHoldsNothingUp();
     void pagesReplaceAFileAndLeaveNothingBehind();
 };
 
@@ -307,6 +308,32 @@ void TestPop3Pipelining::messagesOutOfOrderAndTheLastOne() {
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
     QVERIFY(server.isFinished());
     QCOMPARE(server.received().count("RETR 5"), 0);
+}
+
+void TestPop3Pipelining::anUnreadDeletionHoldsNothingUp() {
+    // The server never answers DELE 1. A caller that does not ask how the deletion went gets
+    // message 2 at once; the missing answer is found only where a later reply depends on it.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 2)
+        .message(1, mail("one"))
+        .message(2, mail("two"))
+        .expectLine("DELE 1")
+        .stall();
+
+    auto pop = connectedClient(server, 1);
+    pop->FetchMessage(1);
+    pop->CompleteFetch();
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->DeleteMessage();
+    pop->FetchMessage(2);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->CompleteFetch();
+    QCOMPARE(pop->Subject(), "two");
+    // The log-out waits for DELE 1 and QUIT; neither comes, so nothing was removed.
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::TimedOut));
+    QVERIFY(!server.received().contains("QUIT") || !server.isFinished());
 }
 
 void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
