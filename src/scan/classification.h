@@ -25,6 +25,8 @@ struct CheckSwitches {
     int checkblacklist = 0;
     int checkspamcop = 0;
     int checkkeywords = 0;
+
+    bool operator==(const CheckSwitches&) const = default;
 };
 
 // The three rule lists: column 1 of each grid, row 1 first.

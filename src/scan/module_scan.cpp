@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -205,6 +206,64 @@ Classification judge(const std::shared_ptr<const FastClassifier>& classifier,
     return shared->result;
 }
 
+MessageFields fieldsOf(const ParsedMessage& parsed, const CheckSwitches& switches) {
+    MessageFields message;
+    message.sender = parsed.sender;
+    message.subject = parsed.subject;
+    message.body = parsed.body;
+    if (switches.checkspamcop == 1)
+        message.received = parsed.header(QStringLiteral("Received:"));
+    return message;
+}
+
+// A message judged on the POP3 component's worker as soon as it was parsed, with the lists and
+// switches of that moment. It stands only while both are still the same when the pass reaches
+// the message; otherwise the message is judged again.
+struct EarlyJudgement : MessageAnalysis {
+    std::shared_ptr<const FastClassifier> classifier;
+    CheckSwitches switches;
+    Classification result;
+};
+
+// Keeps the component judging ahead with the lists and switches the pass uses now.
+class JudgeAhead {
+public:
+    explicit JudgeAhead(FreePOP& pop)
+        : m_pop(pop) {}
+    ~JudgeAhead() { m_pop.setAnalyzer({}); }
+    JudgeAhead(const JudgeAhead&) = delete;
+    JudgeAhead& operator=(const JudgeAhead&) = delete;
+
+    void follow(const std::shared_ptr<const FastClassifier>& classifier,
+                const CheckSwitches& switches) {
+        if (classifier == m_classifier && switches == m_switches)
+            return;
+        m_classifier = classifier;
+        m_switches = switches;
+        m_pop.setAnalyzer([classifier, switches](const ParsedMessage& parsed) {
+            auto judgement = std::make_shared<EarlyJudgement>();
+            judgement->classifier = classifier;
+            judgement->switches = switches;
+            judgement->result = classifier->classify(fieldsOf(parsed, switches), switches);
+            return judgement;
+        });
+    }
+
+    // The judgement made ahead for the current message, when it still stands.
+    static std::optional<Classification>
+    current(const FreePOP& pop, const FastClassifier* classifier, const CheckSwitches& switches) {
+        const auto* early = dynamic_cast<const EarlyJudgement*>(pop.analysis().get());
+        if (early && early->classifier.get() == classifier && early->switches == switches)
+            return early->result;
+        return std::nullopt;
+    }
+
+private:
+    FreePOP& m_pop;
+    std::shared_ptr<const FastClassifier> m_classifier;
+    CheckSwitches m_switches;
+};
+
 CheckSwitches readSwitches(const frmMain& form) {
     CheckSwitches switches;
     switches.checkwhitelist = checkValue(form.checkwhitelist);
@@ -250,16 +309,22 @@ void removeSpam(frmMain& form, FreePOP& pop) {
 
 // Judges the current message and removes it when it is spam. The status line and the
 // keyword-check counter end as the checks would leave them walking the lists row by row.
-void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists) {
+void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists, JudgeAhead& ahead) {
     const CheckSwitches switches = readSwitches(form);
-    MessageFields message;
-    message.sender = pop.Sender();
-    message.subject = pop.Subject();
-    message.body = pop.Body();
-    if (switches.checkspamcop == 1)
-        message.received = pop.HeaderValue(QStringLiteral("Received:"));
+    const std::shared_ptr<const FastClassifier> classifier = lists.classifier();
+    ahead.follow(classifier, switches);
 
-    const Classification result = judge(lists.classifier(), message, switches);
+    std::optional<Classification> early = JudgeAhead::current(pop, classifier.get(), switches);
+    if (!early) {
+        MessageFields message;
+        message.sender = pop.Sender();
+        message.subject = pop.Subject();
+        message.body = pop.Body();
+        if (switches.checkspamcop == 1)
+            message.received = pop.HeaderValue(QStringLiteral("Received:"));
+        early = judge(classifier, message, switches);
+    }
+    const Classification& result = *early;
     if (result.status)
         form.Label17->setText(*result.status);
     if (result.keywordChecks > 0)
@@ -271,7 +336,7 @@ void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists) {
         removeSpam(form, pop);
 }
 
-void scanAccount(frmMain& form, FreePOP& pop, ListWatch& lists, int row) {
+void scanAccount(frmMain& form, FreePOP& pop, ListWatch& lists, JudgeAhead& ahead, int row) {
     pop.setPophostname(form.gridAccounts->celltext(row, 1));
     pop.setPopusername(form.gridAccounts->celltext(row, 2));
     pop.setPoppassword(form.gridAccounts->celltext(row, 3));
@@ -291,7 +356,7 @@ void scanAccount(frmMain& form, FreePOP& pop, ListWatch& lists, int row) {
             pop.CompleteFetch();
             DoEventsIfDue();
             if (pop.ErrorCode() == 0)
-                classifyCurrentMessage(form, pop, lists);
+                classifyCurrentMessage(form, pop, lists, ahead);
         }
         // Every message number counts, failed fetches included.
         form.txttotalemailsever->setText(countedOn(form.txttotalemailsever->text()));
@@ -313,8 +378,10 @@ void module_scan(frmMain& form) {
     const RepaintThrottle throttle(&form);
     FreePOP& pop = *form.FreePOP1;
     ListWatch lists(form);
+    JudgeAhead ahead(pop);
+    ahead.follow(lists.classifier(), readSwitches(form));
     for (int row = 1; row <= accounts; ++row)
-        scanAccount(form, pop, lists, row);
+        scanAccount(form, pop, lists, ahead, row);
 
     form.Label17->setText(closingStatus());
     // A file that cannot be written leaves the counts in the window; nothing is reported.

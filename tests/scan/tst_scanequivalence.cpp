@@ -20,6 +20,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <map>
+
 namespace {
 
 QByteArray withCrLf(QByteArray text) {
@@ -259,22 +261,41 @@ void TestScanEquivalence::throughTheMailServer() {
 
     ScanWindow w(false);
     w.addAccountRow(box.server(), box.userName(), box.password());
-    const RuleLists lists = awkwardLists(m_corpus);
-    prepare(w, lists);
+    prepare(w, awkwardLists(m_corpus));
     w.switches(1, 1, 1, 1);
 
-    Prediction expected;
-    for (int n = 1; n <= m_corpus.raw.size(); ++n)
-        predict(expected, m_corpus.fields.at(n - 1), n, {1, 1, 1, 1}, lists);
-    QList<QByteArray> left;
-    for (int n = 1; n <= m_corpus.raw.size(); ++n) {
-        if (!expected.deleted.contains(n))
-            left.append(m_corpus.raw.at(n - 1));
-    }
+    // The lists and switches change while a notice is open. The messages after the one shown are
+    // then already retrieved, parsed and judged ahead with the old ones: those judgements must
+    // give way, so that every message is judged with what is in force when the pass reaches it.
+    QHash<QByteArray, int> numberOf;
+    for (int n = m_corpus.raw.size(); n >= 1; --n)
+        numberOf.insert(m_corpus.raw.at(n - 1), n);
+    std::map<int, std::pair<CheckSwitches, RuleLists>> inForceFrom{
+        {1, {switchesOf(w.form), listsOf(w.form)}}};
     NoticeRecorder notices(w.form);
+    notices.whileOpen = [&] {
+        static const std::map<qsizetype, int> changeAt{
+            {60, 200}, {120, 400}, {180, 900}, {240, 700}, {300, 1000}};
+        const auto change = changeAt.find(notices.notices.size());
+        if (change == changeAt.end())
+            return;
+        const int current = numberOf.value(w.form.FreePOP1->rawMessage());
+        QVERIFY(current > 0);
+        changeDuringThePass(w.form, change->second);
+        inForceFrom[current + 1] = {switchesOf(w.form), listsOf(w.form)};
+    };
 
     w.form.cmdscannow_Click();
 
+    QCOMPARE(inForceFrom.size(), 6u);
+    Prediction expected;
+    QList<QByteArray> left;
+    for (int n = 1; n <= m_corpus.raw.size(); ++n) {
+        const auto& [switches, lists] = std::prev(inForceFrom.upper_bound(n))->second;
+        predict(expected, m_corpus.fields.at(n - 1), n, switches, lists);
+        if (!expected.deleted.contains(n))
+            left.append(m_corpus.raw.at(n - 1));
+    }
     QCOMPARE(notices.texts(), expected.notices);
     QCOMPARE(w.form.Text2->text(), expected.keywordCount.last());
     QCOMPARE(w.form.txtEmailsBlockedCount->text(), QString::number(expected.deleted.size()));

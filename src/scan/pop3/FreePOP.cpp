@@ -139,6 +139,7 @@ struct FreePOP::Command {
 struct FreePOP::Job {
     std::atomic<bool> done{false};
     ParsedMessage parsed;
+    std::shared_ptr<const MessageAnalysis> analysis;
     QString failure; // empty when the work succeeded
 };
 
@@ -158,6 +159,10 @@ FreePOP::~FreePOP() {
 
 void FreePOP::setLimits(const Pop3Limits& limits) {
     m_reader.setLimits(limits);
+}
+
+void FreePOP::setAnalyzer(MessageAnalyzer analyzer) {
+    m_analyzer = std::move(analyzer);
 }
 
 QString FreePOP::HeaderValue(const QString& name) const {
@@ -293,7 +298,7 @@ void FreePOP::FetchMessage(int n) {
     m_raw = std::move(retr->body);
     m_parse = retr->parse;
     if (!m_parse)
-        m_parse = startJob([raw = m_raw](Job& job) { job.parsed = parseMessage(raw); });
+        m_parse = startParse(m_raw);
     m_current = n;
     succeed();
     fetchAhead(n);
@@ -314,6 +319,7 @@ void FreePOP::CompleteFetch() {
             return;
         }
         m_message = m_parse->parsed;
+        m_analysis = m_parse->analysis;
         m_parsed = true;
     }
     succeed();
@@ -770,8 +776,7 @@ void FreePOP::readReplies() {
                 command.body = m_reader.takeBody();
                 // Parsed only when someone still waits for it (not a message given up).
                 if (m_queue.front().use_count() > 1)
-                    command.parse = startJob(
-                        [raw = command.body](Job& job) { job.parsed = parseMessage(raw); });
+                    command.parse = startParse(command.body);
             }
         } else if (m_reader.lostSync()) {
             command.error = ProtocolError;
@@ -1016,10 +1021,24 @@ void FreePOP::closeLink() {
 
 void FreePOP::clearCurrent() {
     m_current = 0;
-    m_raw = QByteArray();
-    m_parse.reset();
-    m_message = ParsedMessage();
+    // A small message is freed by the next parse on the worker: it was made there, and freeing it
+    // there keeps its memory in the worker's heap instead of contending for it from this thread. A
+    // large one goes at once, so that no two large messages are ever held.
+    Discarded old{std::exchange(m_raw, QByteArray()), std::exchange(m_parse, nullptr),
+                  std::exchange(m_message, ParsedMessage()), std::exchange(m_analysis, nullptr)};
     m_parsed = false;
+    if (!old.raw.isEmpty() && old.raw.size() <= kPageOnWorker)
+        m_discarded.push_back(std::move(old));
+}
+
+FreePOP::JobPtr FreePOP::startParse(const QByteArray& raw) {
+    return startJob(
+        [raw, analyzer = m_analyzer, discarded = std::exchange(m_discarded, {})](Job& job) mutable {
+            discarded.clear();
+            job.parsed = parseMessage(raw);
+            if (analyzer)
+                job.analysis = analyzer(job.parsed);
+        });
 }
 
 void FreePOP::succeed() {

@@ -19,6 +19,14 @@ class QEventLoop;
 class QThreadPool;
 class Pop3Transport;
 
+// What the caller works out about a message on the worker thread as soon as it is parsed (see
+// FreePOP::setAnalyzer); derive from it.
+struct MessageAnalysis {
+    virtual ~MessageAnalysis() = default;
+};
+using MessageAnalyzer =
+    std::function<std::shared_ptr<const MessageAnalysis>(const ParsedMessage& message)>;
+
 // The POP3 client the scan uses: one connection and one current message at a time.
 //
 // Every operation looks synchronous to its caller but waits for the server in a local event
@@ -151,6 +159,15 @@ public:
     // True while the open connection is encrypted.
     bool isEncrypted() const;
 
+    // Work done for every message on the worker thread right after it is parsed, while the caller
+    // is still busy with earlier messages; empty (the default) for none. It must be safe to run on
+    // another thread. A message parsed before the call keeps what the analyzer of its time made
+    // of it, so a caller whose circumstances changed checks what it gets back.
+    void setAnalyzer(MessageAnalyzer analyzer);
+    // What the analyzer made of the current message, once CompleteFetch succeeded; null before,
+    // and when there was no analyzer.
+    const std::shared_ptr<const MessageAnalysis>& analysis() const { return m_analysis; }
+
     // The raw current message as retrieved (line ends as sent, dot-stuffing undone).
     const QByteArray& rawMessage() const { return m_raw; }
 
@@ -181,6 +198,7 @@ private:
     static std::vector<qsizetype> parseMessageSizes(const QByteArray& listing, int count);
     void forgetAhead();
     JobPtr startJob(std::function<void(Job&)> work);
+    JobPtr startParse(const QByteArray& raw);
     bool waitForJob(const JobPtr& job, const QDeadlineTimer& deadline);
     bool syncSavedPages(const QDeadlineTimer& deadline);
     QString readerFaultText(int error) const;
@@ -229,7 +247,17 @@ private:
     QByteArray m_raw;
     JobPtr m_parse; // the parse of the current message, started when it came in
     ParsedMessage m_message;
+    std::shared_ptr<const MessageAnalysis> m_analysis;
     bool m_parsed = false;
+    MessageAnalyzer m_analyzer;
+    // Messages no longer current, to be freed by the next parse on the worker.
+    struct Discarded {
+        QByteArray raw;
+        JobPtr parse;
+        ParsedMessage message;
+        std::shared_ptr<const MessageAnalysis> analysis;
+    };
+    std::vector<Discarded> m_discarded;
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     // One worker for parsing and for large pages: jobs run one after the other, in order.
