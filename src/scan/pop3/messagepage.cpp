@@ -4,32 +4,47 @@
 
 #include <QIODevice>
 
+#include <algorithm>
+#include <array>
+
 namespace {
 
 // The raw message is escaped and written in pieces of this size, so a large message never needs
 // a second full-size copy in memory.
 constexpr qsizetype kChunk = 64 * 1024;
 
-void appendEscaped(QByteArray& out, char c) {
-    switch (c) {
-    case '&':
-        out.append("&amp;");
-        break;
-    case '<':
-        out.append("&lt;");
-        break;
-    case '>':
-        out.append("&gt;");
-        break;
-    case '"':
-        out.append("&quot;");
-        break;
-    case '\'':
-        out.append("&#39;");
-        break;
-    default:
-        out.append(c);
+// The entity each markup character is written as; null for every other byte.
+constexpr std::array<const char*, 256> kEntities = [] {
+    std::array<const char*, 256> entities{};
+    entities['&'] = "&amp;";
+    entities['<'] = "&lt;";
+    entities['>'] = "&gt;";
+    entities['"'] = "&quot;";
+    entities['\''] = "&#39;";
+    return entities;
+}();
+
+// Appends text with the markup characters escaped. With bytesAsLatin1, every byte from 0x80 up is
+// written as the UTF-8 of the ISO-8859-1 character of that value. Runs of bytes that stay as they
+// are go in one copy.
+void appendEscaped(QByteArray& out, QByteArrayView text, bool bytesAsLatin1) {
+    const char* data = text.data();
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        const char* entity = kEntities[byte];
+        if (!entity && (byte < 0x80 || !bytesAsLatin1))
+            continue;
+        out.append(data + run, i - run);
+        run = i + 1;
+        if (entity) {
+            out.append(entity);
+        } else {
+            out.append(static_cast<char>(0xC0 | (byte >> 6)));
+            out.append(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
     }
+    out.append(data + run, text.size() - run);
 }
 
 QByteArray escapeText(const QString& text) {
@@ -41,23 +56,15 @@ QByteArray escapeText(const QString& text) {
 // escaping works on bytes in both cases.
 bool writeSource(QIODevice& device, const QByteArray& raw, bool utf8) {
     QByteArray piece;
-    piece.reserve(kChunk * 2 + 16);
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (utf8 || static_cast<unsigned char>(c) < 0x80) {
-            appendEscaped(piece, c);
-        } else {
-            const auto byte = static_cast<unsigned char>(c);
-            piece.append(static_cast<char>(0xC0 | (byte >> 6)));
-            piece.append(static_cast<char>(0x80 | (byte & 0x3F)));
-        }
-        if (piece.size() >= kChunk * 2) {
-            if (device.write(piece) != piece.size())
-                return false;
-            piece.clear();
-        }
+    piece.reserve(std::min(raw.size(), kChunk) * 2 + 16);
+    for (qsizetype at = 0; at < raw.size(); at += kChunk) {
+        piece.clear();
+        appendEscaped(piece, QByteArrayView(raw).sliced(at, std::min(kChunk, raw.size() - at)),
+                      !utf8);
+        if (device.write(piece) != piece.size())
+            return false;
     }
-    return device.write(piece) == piece.size();
+    return true;
 }
 
 } // namespace
@@ -65,8 +72,7 @@ bool writeSource(QIODevice& device, const QByteArray& raw, bool utf8) {
 QByteArray escapeHtml(QByteArrayView text) {
     QByteArray out;
     out.reserve(text.size() + text.size() / 8);
-    for (char c : text)
-        appendEscaped(out, c);
+    appendEscaped(out, text, false);
     return out;
 }
 
