@@ -1,9 +1,12 @@
 #include "scan/archivename.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTextBoundaryFinder>
+#include <qplatformdefs.h>
 
+#include <cerrno>
 #include <vector>
 
 namespace {
@@ -117,9 +120,10 @@ QString cutStem(const QString& stem, qsizetype maxBytes) {
 }
 
 bool isTaken(const QString& path) {
-    // A dangling link counts as taken: writing through it would put the file somewhere else.
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    // Anything under the name counts, a dangling link too: writing through it would put the file
+    // somewhere else. A name that cannot be looked up is not used either.
+    QT_STATBUF info;
+    return QT_LSTAT(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
 }
 
 } // namespace
