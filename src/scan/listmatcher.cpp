@@ -179,15 +179,28 @@ qsizetype ListMatcher::firstMatchUpperCasing(QStringView text) const {
     // Large enough that the per-piece cost vanishes, small enough to stay in the cache.
     constexpr qsizetype kPiece = 8192;
     Scan scan;
+    std::array<char16_t, kPiece> ascii;
     QString piece;
     for (qsizetype at = 0; at < text.size();) {
         qsizetype length = std::min(kPiece, text.size() - at);
         // A pair is never cut in two.
         if (at + length < text.size() && length > 1 && text.at(at + length - 1).isHighSurrogate())
             --length;
-        piece = text.sliced(at, length).toString();
-        piece = std::move(piece).toUpper();
-        if (!feed(scan, piece))
+        const QStringView slice = text.sliced(at, length);
+        // Most mail is ASCII, where upper-casing is a-z to A-Z and nothing else; other text goes
+        // through the full Unicode mapping, which can also change its length.
+        bool plain = true;
+        for (qsizetype i = 0; i < length && plain; ++i) {
+            const char16_t c = slice.utf16()[i];
+            plain = c < 0x80;
+            ascii[static_cast<std::size_t>(i)] = c >= u'a' && c <= u'z' ? char16_t(c - 32) : c;
+        }
+        QStringView upper(ascii.data(), length);
+        if (!plain) {
+            piece = slice.toString().toUpper();
+            upper = piece;
+        }
+        if (!feed(scan, upper))
             break;
         at += length;
     }

@@ -164,6 +164,21 @@ void TestFastClassifier::upperCasingPieceByPiece() {
         QCOMPARE(ListMatcher(entries).firstMatchUpperCasing(text),
                  ListMatcher(entries).firstMatch(text.toUpper()));
     }
+    // Plain ASCII pieces, upper-cased the quick way, next to pieces that are not: an entry across
+    // the border either way, and one within ASCII text only.
+    for (int round = 0; round < 48; ++round) {
+        const QString ascii = QString(8180 + round % 24, QChar(u'q'));
+        const QString wide = u("é") + QString(8192, QChar(u'q'));
+        const QString across = u("abcdé~{}");
+        QString text = round < 24 ? ascii + across + wide : wide + ascii + across;
+        text.insert(8185 + round % 12, across);
+        const ListMatcher matcher({u("ÀB"), u("CDÉ~"), u("BCDÉ~{"), u("Q~")});
+        QCOMPARE(matcher.firstMatchUpperCasing(text), matcher.firstMatch(text.toUpper()));
+        QVERIFY(matcher.firstMatchUpperCasing(text) > 1);
+        const QString plain = QString(8190, QChar(u'x')) + u("[ab c]") + QString(9000, QChar(u'x'));
+        QCOMPARE(ListMatcher({u("X[AB"), u("B C]X")}).firstMatchUpperCasing(plain), 1);
+        QCOMPARE(ListMatcher({u("ab  c"), u("x[ab c]y")}).firstMatchUpperCasing(plain), 0);
+    }
     // A text that ends in half a pair, and the empty text.
     const QString halfPair = QString(8191, QChar(u'x')) + QChar(0xD801);
     QCOMPARE(ListMatcher({QString(QChar(0xD801))}).firstMatchUpperCasing(halfPair), 1);
