@@ -3,6 +3,7 @@
 #include "scan/pop3/messagepage.h"
 #include "scan/pop3/pop3transport.h"
 #include "scan/pop3/serveraddress.h"
+#include "scan/pop3/sparefiles.h"
 #include "scan/pop3/tlstrust.h"
 
 #include <QDeadlineTimer>
@@ -35,7 +36,7 @@ constexpr qsizetype kPageOnWorker = 256 * 1024;
 
 // From a server with PIPELINING, up to this many messages are asked for ahead of the current one;
 // beyond the first, only while their listed sizes add up to no more than kAheadBytes.
-constexpr qsizetype kAheadDepth = 8;
+constexpr qsizetype kAheadDepth = 128;
 constexpr qsizetype kAheadBytes = 1024 * 1024;
 
 bool hasLineBreak(const QString& text) {
@@ -47,9 +48,27 @@ bool hasLineBreak(const QString& text) {
 // file is whole or not there at all. The new file is made like any other (permissions from the
 // user's umask). Nothing is flushed to disk here: see flushToDisk(). Returns the reason for a
 // failure, empty on success.
-QString writePageFile(const QString& path, const ParsedMessage& message, const QByteArray& raw) {
-    if (path.isEmpty())
+QString writePageFile(const QString& path, const ParsedMessage& message, const QByteArray& raw,
+                      int spare = -1) {
+    if (path.isEmpty()) {
+        if (spare >= 0)
+            ::close(spare);
         return FreePOP::tr("no file name");
+    }
+    // A file made ahead is written first and named only once it is complete; when it cannot be
+    // named (a file already there, a folder gone), the page is written the usual way.
+    if (spare >= 0) {
+        QFile file;
+        file.open(spare, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
+        const bool written = writeMessagePage(file, message, raw) && file.flush();
+        const QString reason = file.errorString();
+        const bool named = written && SpareFiles::giveName(spare, path);
+        file.close();
+        if (named)
+            return QString();
+        if (!written)
+            return reason;
+    }
     QFile file;
     // The name leaves room for these seven characters (see archiveFileName).
     static constexpr char kLetters[] =
@@ -353,7 +372,10 @@ void FreePOP::SaveMessage(const QString& path) {
         }
         failure = job->failure;
     } else {
-        failure = writePageFile(path, message, m_raw);
+        if (!m_spares)
+            m_spares = std::make_unique<SpareFiles>();
+        failure =
+            writePageFile(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
     }
     if (!failure.isEmpty()) {
         fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, failure));

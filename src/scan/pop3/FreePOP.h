@@ -18,6 +18,7 @@ enum class TlsFault;
 class QEventLoop;
 class QThreadPool;
 class Pop3Transport;
+class SpareFiles;
 
 // What the caller works out about a message on the worker thread as soon as it is parsed (see
 // FreePOP::setAnalyzer); derive from it.
@@ -39,8 +40,10 @@ using MessageAnalyzer =
 //     CompleteFetch usually finds it done and a large message never freezes the window.
 //   - With a server that announces PIPELINING, Connect also asks for the message sizes (LIST),
 //     and FetchMessage(n) asks right away for the messages after n, in one go: always n + 1, and
-//     up to eight while the sizes listed add up to no more than 1 MiB, never past the last. A DELE
-//     or QUIT goes out without waiting for those. The replies are read in the order the commands
+//     up to 128 while the sizes listed add up to no more than 1 MiB, never past the last, so the
+//     worker always has messages to parse while the caller judges one. A DELE or QUIT goes out
+//     without waiting for those, and DeleteMessage does not wait for the reply to DELE unless its
+//     outcome is asked for. The replies are read in the order the commands
 //     went out; each operation still waits for, and reports, the reply to its own command, and a
 //     failed reply to a message asked for ahead is reported by the FetchMessage of that message. A
 //     server without PIPELINING is sent one command at a time, each after the previous reply,
@@ -260,6 +263,8 @@ private:
     std::vector<Discarded> m_discarded;
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
+    // Files made ahead for the pages, where the file system can make them (made on first use).
+    std::unique_ptr<SpareFiles> m_spares;
     // One worker for parsing and for large pages: jobs run one after the other, in order.
     std::unique_ptr<QThreadPool> m_worker;
 

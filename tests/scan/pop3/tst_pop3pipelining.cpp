@@ -118,7 +118,7 @@ void TestPop3Pipelining::fetchesAheadAndKeepsEveryResultInItsPlace() {
 }
 
 void TestPop3Pipelining::fetchesOnlyOneAheadAfterALargeMessage() {
-    // Up to eight small messages are asked for at once; while a message over 1 MiB is held, only
+    // Small messages are asked for many at a time; while a message over 1 MiB is held, only
     // the next one, so that a mailbox of large messages is not held several at a time.
     const QByteArray large = mail("large", QByteArray(1100 * 1024, 'x') + "\r\n");
     ScriptedPop3Server server;
