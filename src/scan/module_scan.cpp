@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -129,6 +130,15 @@ QStringList firstColumn(const ubGrid& grid) {
     return entries;
 }
 
+using ClassifierPtr = std::shared_ptr<const FastClassifier>;
+
+// A classifier of the pass: ready, or being built on a thread of its own. Each new one gets a
+// higher generation.
+struct UpcomingClassifier {
+    quint64 generation = 0;
+    std::shared_future<ClassifierPtr> classifier;
+};
+
 // The classifier of one pass, kept in step with the three list grids. A grid is read again only
 // when it changed since it was last read, so a long list costs once per pass rather than once
 // per message, while an edit made during one of the pass's yields is seen by the next message.
@@ -137,10 +147,10 @@ public:
     explicit ListWatch(const frmMain& form)
         : m_grids{form.gridwhitelist, form.gridblacklist, form.gridkeywords} {}
 
-    // The classifier for the lists as they are now. It is shared with a judgement still running
-    // on the worker thread, which keeps its own copy alive; a change of the lists then builds a
-    // new one rather than changing it under that judgement.
-    std::shared_ptr<const FastClassifier> classifier() {
+    // The classifier for the lists as they are now. A change of the lists builds a new one on a
+    // thread of its own, starting from a copy of the last: one in use by a judgement on the
+    // worker is never changed under it. The first build of a pass goes on while it logs in.
+    UpcomingClassifier upcoming() {
         bool changed = false;
         QStringList* lists[] = {&m_lists.whitelist, &m_lists.blacklist, &m_lists.keywords};
         for (int i = 0; i < 3; ++i) {
@@ -153,11 +163,19 @@ public:
             changed = true;
         }
         if (changed) {
-            if (m_classifier.use_count() > 1)
-                m_classifier = std::make_shared<FastClassifier>(*m_classifier);
-            m_classifier->setLists(m_lists);
+            ClassifierPtr base = m_upcoming.classifier.valid()
+                                     ? m_upcoming.classifier.get()
+                                     : std::make_shared<const FastClassifier>();
+            m_upcoming.classifier =
+                std::async(std::launch::async | std::launch::deferred, [base = std::move(base),
+                                                                        lists = m_lists] {
+                    auto next = std::make_shared<FastClassifier>(*base);
+                    next->setLists(lists);
+                    return ClassifierPtr(std::move(next));
+                }).share();
+            ++m_upcoming.generation;
         }
-        return m_classifier;
+        return m_upcoming;
     }
 
 private:
@@ -165,13 +183,13 @@ private:
     quint64 m_revisions[3] = {0, 0, 0};
     bool m_read[3] = {false, false, false};
     RuleLists m_lists;
-    std::shared_ptr<FastClassifier> m_classifier = std::make_shared<FastClassifier>();
+    UpcomingClassifier m_upcoming;
 };
 
 // Judges a message; a long one on a worker thread while the window's events are handled. The
 // outcome is the same either way.
-Classification judge(const std::shared_ptr<const FastClassifier>& classifier,
-                     const MessageFields& message, const CheckSwitches& switches) {
+Classification judge(const ClassifierPtr& classifier, const MessageFields& message,
+                     const CheckSwitches& switches) {
     const qsizetype length = message.sender.size() + message.subject.size() + message.body.size() +
                              message.received.size();
     if (length <= kJudgeOnWorker)
@@ -234,17 +252,18 @@ public:
     JudgeAhead(const JudgeAhead&) = delete;
     JudgeAhead& operator=(const JudgeAhead&) = delete;
 
-    void follow(const std::shared_ptr<const FastClassifier>& classifier,
-                const CheckSwitches& switches) {
-        if (classifier == m_classifier && switches == m_switches)
+    void follow(const UpcomingClassifier& upcoming, const CheckSwitches& switches) {
+        if (upcoming.generation == m_generation && switches == m_switches)
             return;
-        m_classifier = classifier;
+        m_generation = upcoming.generation;
         m_switches = switches;
-        m_pop.setAnalyzer([classifier, switches](const ParsedMessage& parsed) {
+        // The worker waits for a classifier still being built.
+        m_pop.setAnalyzer([future = upcoming.classifier, switches](const ParsedMessage& parsed) {
             auto judgement = std::make_shared<EarlyJudgement>();
-            judgement->classifier = classifier;
+            judgement->classifier = future.get();
             judgement->switches = switches;
-            judgement->result = classifier->classify(fieldsOf(parsed, switches), switches);
+            judgement->result =
+                judgement->classifier->classify(fieldsOf(parsed, switches), switches);
             return judgement;
         });
     }
@@ -260,7 +279,7 @@ public:
 
 private:
     FreePOP& m_pop;
-    std::shared_ptr<const FastClassifier> m_classifier;
+    quint64 m_generation = 0;
     CheckSwitches m_switches;
 };
 
@@ -311,8 +330,9 @@ void removeSpam(frmMain& form, FreePOP& pop) {
 // keyword-check counter end as the checks would leave them walking the lists row by row.
 void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists, JudgeAhead& ahead) {
     const CheckSwitches switches = readSwitches(form);
-    const std::shared_ptr<const FastClassifier> classifier = lists.classifier();
-    ahead.follow(classifier, switches);
+    const UpcomingClassifier upcoming = lists.upcoming();
+    ahead.follow(upcoming, switches);
+    const ClassifierPtr classifier = upcoming.classifier.get();
 
     std::optional<Classification> early = JudgeAhead::current(pop, classifier.get(), switches);
     if (!early) {
@@ -379,7 +399,7 @@ void module_scan(frmMain& form) {
     FreePOP& pop = *form.FreePOP1;
     ListWatch lists(form);
     JudgeAhead ahead(pop);
-    ahead.follow(lists.classifier(), readSwitches(form));
+    ahead.follow(lists.upcoming(), readSwitches(form));
     for (int row = 1; row <= accounts; ++row)
         scanAccount(form, pop, lists, ahead, row);
 
