@@ -44,6 +44,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 #ifndef CORVANTA_FIXTURE_SCRIPT
@@ -72,6 +74,28 @@ double median(std::vector<double> values) {
 }
 
 // Peak resident memory of this process so far, in kB.
+// Processor time in milliseconds (user and system) of the calling thread and of the whole process.
+double threadCpuMs(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Processor time in milliseconds that the whole machine has spent busy so far (all cores): less
+// the benchmark's own, it is what the mail server (and anything else running) took.
+double machineCpuMs() {
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // "cpu  user nice system idle iowait irq softirq steal ..." in clock ticks.
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    double busy = 0;
+    for (const int field : {1, 2, 3, 6, 7, 8})
+        busy += fields.value(field).toDouble();
+    return busy * 1e3 / double(sysconf(_SC_CLK_TCK));
+}
+
 long peakResidentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -283,10 +307,18 @@ int runPass(const QString& folder, const QString& server, const QString& user,
         boxesAtLastTick = inBoxesNs;
     });
 
+    const double windowCpuBefore = threadCpuMs(RUSAGE_THREAD);
+    const double processCpuBefore = threadCpuMs(RUSAGE_SELF);
+    const double machineCpuBefore = machineCpuMs();
     clock.start();
     ticker.start();
     form.cmdscannow_Click();
     const double ms = clock.nsecsElapsed() / 1e6;
+    const double windowCpu = threadCpuMs(RUSAGE_THREAD) - windowCpuBefore;
+    put("cpu_window_ms", windowCpu);
+    const double processCpu = threadCpuMs(RUSAGE_SELF) - processCpuBefore;
+    put("cpu_others_ms", processCpu - windowCpu);
+    put("cpu_server_ms", machineCpuMs() - machineCpuBefore - processCpu);
     // The gap from the last tick to the pass's end counts as well.
     longestGapNs =
         std::max(longestGapNs, clock.nsecsElapsed() - lastTick - (inBoxesNs - boxesAtLastTick));
@@ -679,6 +711,11 @@ int runBenchmark(int runs, int bigRuns) {
                     "(%.2f of the loop), longest stall %5.1f ms, peak %5.1f MB\n",
                     run, baseline.back(), pipelined.back(), pass.back(), ratio.back(), stall.back(),
                     peak.back());
+        std::printf(
+            "       pass %.0f ms; processor time: window thread %.0f ms, other threads %.0f "
+            "ms, the rest of the machine (the mail server) %.0f ms\n",
+            num(r, "pass_ms"), num(r, "cpu_window_ms"), num(r, "cpu_others_ms"),
+            num(r, "cpu_server_ms"));
         std::fflush(stdout);
     }
     std::printf("\noutcome: %s%s\n", firstOutcome.constData(),
