@@ -194,15 +194,29 @@ void collectHeaders(GMimeObject* object, QList<MessageHeader>& headers) {
     if (!list)
         return;
     const int count = g_mime_header_list_get_count(list);
+    headers.reserve(headers.size() + count);
     for (int i = 0; i < count; ++i) {
         GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
-        // The value comes back unfolded and decoded, in UTF-8.
         headers.append({QString::fromUtf8(g_mime_header_get_name(header)),
-                        QString::fromUtf8(g_mime_header_get_value(header))});
+                        QByteArray(g_mime_header_get_raw_value(header))});
     }
 }
 
 } // namespace
+
+// Decoded as the parser's own header fields decode their values: unfolded, then encoded words
+// and undeclared 8-bit text turned into UTF-8 by the parser options' rules.
+QString MessageHeader::value() const {
+    if (rawValue.isNull())
+        return QString();
+    GMimeParserOptions* options = parserOptions();
+    char* unfolded = g_mime_utils_header_unfold(rawValue.constData());
+    char* decoded = g_mime_utils_header_decode_text(options, unfolded);
+    const QString text = QString::fromUtf8(decoded);
+    g_free(decoded);
+    g_free(unfolded);
+    return text;
+}
 
 QString ParsedMessage::header(QStringView name) const {
     name = name.trimmed();
@@ -211,7 +225,7 @@ QString ParsedMessage::header(QStringView name) const {
     name = name.trimmed();
     for (const MessageHeader& field : headers) {
         if (QStringView(field.name).compare(name, Qt::CaseInsensitive) == 0)
-            return field.value;
+            return field.value();
     }
     return QString();
 }

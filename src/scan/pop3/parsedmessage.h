@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
-// One header field of a message: its name as written and its value unfolded, with encoded words
-// decoded and charsets undone.
+// One header field of a message: its name as written and its value as received. A message has
+// dozens of fields and the filter reads a few, so a value is decoded only when asked for.
 struct MessageHeader {
     QString name;
-    QString value;
+    QByteArray rawValue; // folded, encoded words and all
+
+    // The value unfolded, with encoded words decoded and charsets undone.
+    QString value() const;
 };
 
 // What the filter reads from a retrieved message. A plain value: it holds no reference to the raw
