@@ -143,6 +143,20 @@ void ListMatcher::build() {
             m_best[v] = std::min(m_best[v], m_best[f]);
         }
     }
+
+    // The direct tables. A child of the root fails to the root, so where it has no edge for a unit
+    // it goes where the root goes.
+    m_denseNodes = 1;
+    while (m_denseNodes < nodeCount && m_denseNodes - 1 < m_edgeStart[kRoot + 1] &&
+           m_edgeUnit[m_denseNodes - 1] < 128)
+        ++m_denseNodes;
+    m_dense.assign(std::size_t(m_denseNodes) * 128, kRoot);
+    for (Node node = 0; node < m_denseNodes; ++node) {
+        for (char16_t c = 0; c < 128; ++c) {
+            const Node next = child(node, c);
+            m_dense[node * 128 + c] = next != kNoNode ? next : node == kRoot ? kRoot : m_dense[c];
+        }
+    }
 }
 
 ListMatcher::Node ListMatcher::child(Node node, char16_t c) const {
@@ -213,6 +227,10 @@ bool ListMatcher::feed(Scan& scan, QStringView upperText) const {
     for (const char16_t c :
          std::u16string_view(upperText.utf16(), static_cast<std::size_t>(upperText.size()))) {
         for (;;) {
+            if (state < m_denseNodes && c < 128) {
+                state = m_dense[state * 128 + c];
+                break;
+            }
             const Node next = child(state, c);
             if (next != kNoNode) {
                 state = next;

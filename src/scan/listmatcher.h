@@ -15,7 +15,8 @@
 // lowest row counts.
 //
 // Memory grows with the total length of the entries, about 14 bytes per trie node: a node's
-// edges are a sorted run of code units, and only the root has a direct table, for ASCII.
+// edges are a sorted run of code units. The root and the nodes of one ASCII unit below it also
+// have a direct table for ASCII (at most 129 tables of 512 bytes).
 class ListMatcher {
 public:
     ListMatcher();
@@ -82,4 +83,10 @@ private:
     // failure chain (kNoRow when none does).
     std::vector<std::uint32_t> m_best;
     std::array<Node, 128> m_rootAscii;
+    // Where the search goes from the root and from the nodes one ASCII unit below it (nodes 1 to
+    // m_denseNodes - 1, which breadth-first numbering with sorted children puts first) on each
+    // ASCII unit, failure links already followed: most of a text's characters are read in one of
+    // these states. 128 entries per node.
+    std::vector<Node> m_dense;
+    Node m_denseNodes = 0;
 };
