@@ -38,6 +38,7 @@ constexpr qsizetype kPageOnWorker = 256 * 1024;
 // beyond the first, only while their listed sizes add up to no more than kAheadBytes.
 constexpr qsizetype kAheadDepth = 128;
 constexpr qsizetype kAheadBytes = 1024 * 1024;
+constexpr qsizetype kAheadSlack = 64 * 1024;
 
 bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
@@ -143,6 +144,11 @@ struct FreePOP::Command {
     QByteArray line;
     Reply kind = Reply::Status;
     int number = 0; // the message number of RETR and DELE
+    // RETR asked for ahead: a bound on the message drawn from its listed size, and whether the
+    // message broke it. A server whose listed sizes are wrong cannot make the messages asked for
+    // ahead pile up; such a message is simply asked for again when it is wanted.
+    qsizetype sizeBound = -1;
+    bool overBound = false;
     bool sent = false;
     bool armed = false; // the reader expects this command's reply
     bool done = false;
@@ -300,8 +306,15 @@ void FreePOP::FetchMessage(int n) {
         if (!retr)
             return;
     }
-    if (!waitForReply(*retr, operationDeadline()))
+    const QDeadlineTimer deadline = operationDeadline();
+    if (!waitForReply(*retr, deadline))
         return;
+    // Larger than the server said: asked for again, now without a bound beyond the limits.
+    if (retr->overBound) {
+        retr = send("RETR " + QByteArray::number(n), Reply::MultiLine, n);
+        if (!retr || !waitForReply(*retr, deadline))
+            return;
+    }
     if (retr->error != NoError) {
         fail(retr->error, retr->errorText);
         fetchAhead(n);
@@ -783,7 +796,7 @@ void FreePOP::readReplies() {
         Command& command = *m_queue.front();
         if (!command.armed) {
             if (command.kind == Reply::MultiLine)
-                m_reader.expectMultiLine();
+                m_reader.expectMultiLine(command.sizeBound);
             else
                 m_reader.expectStatus();
             command.armed = true;
@@ -803,6 +816,9 @@ void FreePOP::readReplies() {
         } else if (m_reader.lostSync()) {
             command.error = ProtocolError;
             command.errorText = readerFaultText(ProtocolError);
+        } else if (m_reader.fault() == Pop3ReplyReader::Fault::MessageTooLarge &&
+                   command.sizeBound >= 0) {
+            command.overBound = true;
         } else {
             command.error = m_reader.fault() == Pop3ReplyReader::Fault::LineTooLong
                                 ? LineTooLong
@@ -917,6 +933,10 @@ void FreePOP::fetchAhead(int n) {
         auto command = std::make_shared<Command>();
         command->line = "RETR " + QByteArray::number(next);
         command->kind = Reply::MultiLine;
+        // Past the next message, each is held to about its listed size (line ends may be counted
+        // differently); what is over is dropped as it comes in.
+        if (!m_ahead.empty())
+            command->sizeBound = 2 * size + kAheadSlack;
         command->number = next++;
         m_queue.push_back(command);
         m_ahead.push_back(std::move(command));

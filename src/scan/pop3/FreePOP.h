@@ -41,7 +41,9 @@ using MessageAnalyzer =
 //   - With a server that announces PIPELINING, Connect also asks for the message sizes (LIST),
 //     and FetchMessage(n) asks right away for the messages after n, in one go: always n + 1, and
 //     up to 128 while the sizes listed add up to no more than 1 MiB, never past the last, so the
-//     worker always has messages to parse while the caller judges one. A DELE or QUIT goes out
+//     worker always has messages to parse while the caller judges one. A message past the next
+//     that comes in much larger than listed is dropped as it arrives and asked for again when it
+//     is wanted, so wrong sizes cannot make messages pile up. A DELE or QUIT goes out
 //     without waiting for those, and DeleteMessage does not wait for the reply to DELE unless its
 //     outcome is asked for. The replies are read in the order the commands
 //     went out; each operation still waits for, and reports, the reply to its own command, and a

@@ -1,5 +1,6 @@
 #include "scan/pop3/pop3replyreader.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -29,9 +30,10 @@ void Pop3ReplyReader::expectStatus() {
     m_fault = Fault::None;
 }
 
-void Pop3ReplyReader::expectMultiLine() {
+void Pop3ReplyReader::expectMultiLine(qsizetype maxSize) {
     expectStatus();
     m_state = State::MultiStatus;
+    m_maxSize = maxSize >= 0 ? std::min(maxSize, m_limits.maxMessageSize) : m_limits.maxMessageSize;
 }
 
 void Pop3ReplyReader::append(const QByteArray& bytes) {
@@ -64,7 +66,7 @@ Pop3ReplyReader::Outcome Pop3ReplyReader::advance() {
         }
         m_state = State::Lines;
         const qsizetype announced = announcedSize(m_statusText);
-        if (announced > 0 && announced <= m_limits.maxMessageSize)
+        if (announced > 0 && announced <= m_maxSize)
             m_body.reserve(announced);
         return readLines();
     }
@@ -150,7 +152,7 @@ Pop3ReplyReader::Outcome Pop3ReplyReader::readLines() {
         }
         if (m_skipping != Fault::None)
             continue;
-        if (m_body.size() + length > m_limits.maxMessageSize) {
+        if (m_body.size() + length > m_maxSize) {
             startSkipping(Fault::MessageTooLarge);
             continue;
         }

@@ -43,8 +43,9 @@ public:
 
     // The next reply is a single status line.
     void expectStatus();
-    // The next reply is a status line followed, when positive, by message lines up to ".".
-    void expectMultiLine();
+    // The next reply is a status line followed, when positive, by message lines up to ".". A
+    // maxSize of 0 or more bounds this message more tightly than the limits do.
+    void expectMultiLine(qsizetype maxSize = -1);
 
     // Adds received bytes; advance() parses them.
     void append(const QByteArray& bytes);
@@ -88,6 +89,7 @@ private:
     bool m_positive = false;
     QByteArray m_statusText;
     QByteArray m_body;
+    qsizetype m_maxSize = 0; // the bound on the message of the reply at hand
     // Set while the rest of an oversized message is skipped to keep the session in step.
     Fault m_skipping = Fault::None;
     bool m_skipLineRest = false; // inside a line that is being skipped
