@@ -46,9 +46,10 @@ bool hasLineBreak(const QString& text) {
 }
 
 // Writes the page to a new file beside path and renames it over path once it is complete, so the
-// file is whole or not there at all. The new file is made like any other (permissions from the
-// user's umask). Nothing is flushed to disk here: see flushToDisk(). Returns the reason for a
-// failure, empty on success.
+// file is whole or not there at all; or, given an unnamed file made ahead in that folder (spare,
+// see SpareFiles), writes it and names it path when path is free. The new file is made like any
+// other (permissions from the user's umask). Nothing is flushed to disk here: see flushToDisk().
+// Returns the reason for a failure, empty on success.
 QString writePageFile(const QString& path, const ParsedMessage& message, const QByteArray& raw,
                       int spare = -1) {
     if (path.isEmpty()) {
