@@ -43,9 +43,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <map>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -519,7 +519,8 @@ QByteArray bigMessage(bool textBody, const QString& keyword) {
 // Asks the file system to place each new folder in folder where it would place a top-level one
 // (ext2/3/4's "top of directory hierarchy" flag); elsewhere nothing changes.
 void spreadSubfolders(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     int flags = 0;
