@@ -42,7 +42,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <map>
@@ -346,6 +348,29 @@ int runPass(const QString& folder, const QString& server, const QString& user,
 // The parent: the server, the mailbox, the lists, the runs.
 
 // Runs dovecot-fixture.sh in a folder of its own and stops it again.
+// What to do when interrupted, ready for a signal handler, which may do no more than replace the
+// benchmark by a command: stop the mail server, then remove the benchmark's folders.
+char gStopScript[4096];
+char gStopFolder[4096];
+char gTemporaryFolders[2][4096];
+
+extern "C" void stopServerAndExit(int) {
+    if (gStopScript[0] != 0)
+        ::execl("/bin/bash", "bash", "-c", "\"$0\" stop \"$1\"; rm -rf -- \"$2\" \"$3\"; exit 130",
+                gStopScript, gStopFolder, gTemporaryFolders[0], gTemporaryFolders[1],
+                static_cast<char*>(nullptr));
+    ::_exit(130);
+}
+
+// Copies text into a buffer for the signal handler; false when it does not fit.
+bool keepForSignal(char (&buffer)[4096], const QString& text) {
+    const QByteArray bytes = QFile::encodeName(text);
+    if (bytes.isEmpty() || bytes.size() >= qsizetype(sizeof buffer))
+        return false;
+    std::memcpy(buffer, bytes.constData(), size_t(bytes.size()) + 1);
+    return true;
+}
+
 class Server {
 public:
     explicit Server(const QString& folder)
@@ -354,7 +379,16 @@ public:
         if (m_started)
             fixture(QStringLiteral("stop"));
     }
-    bool start() {
+    // Interrupted (Ctrl-C) or terminated, the benchmark then stops its mail server and removes
+    // the given folders on the way out.
+    bool start(const QString& temporary, const QString& programs) {
+        if (keepForSignal(gStopScript, QStringLiteral(CORVANTA_FIXTURE_SCRIPT)) &&
+            keepForSignal(gStopFolder, m_folder) &&
+            keepForSignal(gTemporaryFolders[0], temporary) &&
+            keepForSignal(gTemporaryFolders[1], programs)) {
+            std::signal(SIGINT, stopServerAndExit);
+            std::signal(SIGTERM, stopServerAndExit);
+        }
         m_started = fixture(QStringLiteral("start"));
         return m_started;
     }
@@ -637,7 +671,7 @@ int runBenchmark(int runs, int bigRuns) {
     spreadSubfolders(programs.path());
     Server server(temp.filePath(QStringLiteral("dovecot")));
     say("starting the mail server...\n");
-    if (!server.start()) {
+    if (!server.start(temp.path(), programs.path())) {
         say("the mail server did not start\n");
         return 1;
     }
