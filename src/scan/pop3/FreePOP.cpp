@@ -47,8 +47,9 @@ bool hasLineBreak(const QString& text) {
 
 // Writes the page to a new file beside path and renames it over path once it is complete, so the
 // file is whole or not there at all; or, given an unnamed file made ahead in that folder (spare,
-// see SpareFiles), writes it and names it path when path is free. The new file is made like any
-// other (permissions from the user's umask). Nothing is flushed to disk here: see flushToDisk().
+// see SpareFiles), writes it and names it path when path is free. Like stored mail, the page is
+// for its owner only (read and write for the user). Nothing is flushed to disk here: see
+// flushToDisk().
 // Returns the reason for a failure, empty on success.
 QString writePageFile(const QString& path, const ParsedMessage& message, const QByteArray& raw,
                       int spare = -1) {
@@ -80,7 +81,8 @@ QString writePageFile(const QString& path, const ParsedMessage& message, const Q
         for (int i = 0; i < 6; ++i)
             temporary += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
         file.setFileName(temporary);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner))
             break;
         // Only a name that happens to be taken is worth another try.
         if (!QFileInfo::exists(temporary))

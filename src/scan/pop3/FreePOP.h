@@ -141,7 +141,8 @@ public:
     // empty when absent.
     virtual QString HeaderValue(const QString& name) const;
     // Writes the current message as an HTML page (see messagepage.h) to path, replacing a file
-    // there. The folder must exist. The file is complete or not written at all. The page reaches
+    // there. The folder must exist. The file is complete or not written at all, and readable by
+    // its owner only, like any stored mail. The page reaches
     // the disk for certain before the next log-out of this session, so a message archived and then
     // deleted is never lost to a power cut; the wait for the disk is paid once per session, not
     // once per page.

@@ -71,9 +71,9 @@ void SpareFiles::run() {
         const QString folder = m_folder;
         lock.unlock();
 #ifdef O_TMPFILE
-        // Made like any other file: the user's umask decides its permissions.
+        // For its owner only, as stored mail is.
         const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+            ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
 #else
         const int fd = -1;
 #endif

@@ -22,9 +22,9 @@ public:
     SpareFiles(const SpareFiles&) = delete;
     SpareFiles& operator=(const SpareFiles&) = delete;
 
-    // An open, empty, unnamed file in folder, opened for writing; from now on the caller's to
-    // close. Waits for one when none is ready yet; -1 when none can be made there. Asks for more
-    // in that folder; ready files of another folder are given up.
+    // An open, empty, unnamed file in folder, opened for writing, for its owner only; from now on
+    // the caller's to close. Waits for one when none is ready yet; -1 when none can be made
+    // there. Asks for more in that folder; ready files of another folder are given up.
     int take(const QString& folder);
 
     // Gives the unnamed file open as fd the name path, which must not exist yet. False (errno

@@ -377,10 +377,22 @@ void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
     pop->SaveMessage(folder.file("page.html"));
     QCOMPARE(pop->ErrorCode(), 0);
     QVERIFY(folder.read("page.html").contains("<title>&lt;kept&gt;</title>"));
+    pop->SaveMessage(folder.file("new.html"));
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(folder.read("new.html"), folder.read("page.html"));
+    // Archived mail is its owner's alone, whichever way the file was made.
+    const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    for (const char* name : {"page.html", "new.html"}) {
+        const QFileDevice::Permissions permissions = QFile::permissions(folder.file(name));
+        QVERIFY2(!(permissions & others), name);
+        QVERIFY2(permissions & QFileDevice::ReadOwner, name);
+    }
     // A folder that is not there: a failed write, and no file of any name left behind.
     pop->SaveMessage(folder.file("missing/page.html"));
     QCOMPARE(pop->ErrorCode(), int(FreePOP::FileWriteFailed));
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"page.html"});
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"new.html", "page.html"}));
     pop->Disconnect();
     QCOMPARE(pop->ErrorCode(), 0);
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
