@@ -28,20 +28,6 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
-// The parser options for every message: undecodable 8-bit header text is tried as UTF-8, then as
-// Windows-1252, the usual charset of unlabelled Western mail.
-GMimeParserOptions* parserOptions() {
-    static GMimeParserOptions* options = [] {
-        g_mime_init();
-        GMimeParserOptions* created = g_mime_parser_options_new();
-        const char* fallback[] = {"UTF-8", "windows-1252", nullptr};
-        g_mime_parser_options_set_fallback_charsets(created, fallback);
-        g_mime_parser_options_set_rfc2047_compliance_mode(created, GMIME_RFC_COMPLIANCE_LOOSE);
-        return created;
-    }();
-    return options;
-}
-
 // Converts with iconv; an invalid or truncated sequence becomes U+FFFD and conversion goes on.
 std::optional<QString> convertToUnicode(QByteArrayView bytes, const char* charset) {
     iconv_t cd = g_mime_iconv_open("UTF-8", charset);
@@ -204,12 +190,26 @@ void collectHeaders(GMimeObject* object, QList<MessageHeader>& headers) {
 
 } // namespace
 
+// Undecodable 8-bit header text is tried as UTF-8, then as Windows-1252, the usual charset of
+// unlabelled Western mail.
+GMimeParserOptions* messageParserOptions() {
+    static GMimeParserOptions* options = [] {
+        g_mime_init();
+        GMimeParserOptions* created = g_mime_parser_options_new();
+        const char* fallback[] = {"UTF-8", "windows-1252", nullptr};
+        g_mime_parser_options_set_fallback_charsets(created, fallback);
+        g_mime_parser_options_set_rfc2047_compliance_mode(created, GMIME_RFC_COMPLIANCE_LOOSE);
+        return created;
+    }();
+    return options;
+}
+
 // Decoded as the parser's own header fields decode their values: unfolded, then encoded words
 // and undeclared 8-bit text turned into UTF-8 by the parser options' rules.
 QString MessageHeader::value() const {
     if (rawValue.isNull())
         return QString();
-    GMimeParserOptions* options = parserOptions();
+    GMimeParserOptions* options = messageParserOptions();
     char* unfolded = g_mime_utils_header_unfold(rawValue.constData());
     char* decoded = g_mime_utils_header_decode_text(options, unfolded);
     const QString text = QString::fromUtf8(decoded);
@@ -231,7 +231,7 @@ QString ParsedMessage::header(QStringView name) const {
 }
 
 QString decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
-    parserOptions(); // sets the library up, its charset tables included
+    messageParserOptions(); // sets the library up, its charset tables included
     const QByteArray name = charset.trimmed().toLower();
     if (name == "utf-8" || name == "utf8")
         return QString::fromUtf8(bytes);
@@ -247,7 +247,7 @@ QString decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
 }
 
 ParsedMessage parseMessage(const QByteArray& raw) {
-    GMimeParserOptions* options = parserOptions();
+    GMimeParserOptions* options = messageParserOptions();
     ParsedMessage parsed;
 
     // The parser reads the message where it lies rather than from a copy: the stream borrows the

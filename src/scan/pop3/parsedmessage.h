@@ -39,6 +39,10 @@ struct ParsedMessage {
 // as UTF-8 when it is valid UTF-8, and as Windows-1252 otherwise.
 ParsedMessage parseMessage(const QByteArray& raw);
 
+// The MIME parser's options that parseMessage uses; the library is set up on the first call.
+typedef struct _GMimeParserOptions GMimeParserOptions;
+GMimeParserOptions* messageParserOptions();
+
 // Turns text in the named charset into a string, by the rules parseMessage uses. Invalid bytes
 // become U+FFFD.
 QString decodeCharset(QByteArrayView bytes, const QByteArray& charset);
