@@ -331,10 +331,9 @@ void TestPop3Pipelining::anUnreadDeletionHoldsNothingUp() {
     QCOMPARE(pop->ErrorCode(), 0);
     pop->CompleteFetch();
     QCOMPARE(pop->Subject(), "two");
-    // The log-out waits for DELE 1 and QUIT; neither comes, so nothing was removed.
+    // The log-out waits for the answers to DELE 1 and QUIT; neither comes, and that is reported.
     pop->Disconnect();
     QCOMPARE(pop->ErrorCode(), int(FreePOP::TimedOut));
-    QVERIFY(!server.received().contains("QUIT") || !server.isFinished());
 }
 
 void TestPop3Pipelining::messagesLargerThanListedAreAskedForAgain() {
