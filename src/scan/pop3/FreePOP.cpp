@@ -166,6 +166,9 @@ struct FreePOP::Command {
 // Work on the worker thread and what it found.
 struct FreePOP::Job {
     std::atomic<bool> done{false};
+    // Set while the window's thread waits for this job: only then does the worker wake it when
+    // done. Most jobs end before they are wanted, and a wake-up for each would cost both threads.
+    std::atomic<bool> awaited{false};
     ParsedMessage parsed;
     std::shared_ptr<const MessageAnalysis> analysis;
     QString failure; // empty when the work succeeded
@@ -960,10 +963,13 @@ FreePOP::JobPtr FreePOP::startJob(std::function<void(Job&)> work) {
     auto job = std::make_shared<Job>();
     m_worker->start([this, job, work = std::move(work)] {
         work(*job);
-        job->done.store(true, std::memory_order_release);
+        // Sequentially consistent, as in waitForJob: either the waiter sees the job done or this
+        // sees the waiter.
+        job->done.store(true);
         // The object outlives its jobs: its destructor waits for them.
-        QMetaObject::invokeMethod(
-            this, [this] { wake(); }, Qt::QueuedConnection);
+        if (job->awaited.load())
+            QMetaObject::invokeMethod(
+                this, [this] { wake(); }, Qt::QueuedConnection);
     });
     return job;
 }
@@ -972,6 +978,9 @@ FreePOP::JobPtr FreePOP::startJob(std::function<void(Job&)> work) {
 // passed or the program is quitting.
 bool FreePOP::waitForJob(const JobPtr& job, const QDeadlineTimer& deadline) {
     while (!job->done.load(std::memory_order_acquire)) {
+        job->awaited.store(true);
+        if (job->done.load())
+            break;
         if (deadline.hasExpired() || !waitForEvent(deadline))
             return false;
     }
