@@ -30,15 +30,20 @@ int SpareFiles::take(const QString& folder) {
     }
     // What failed before (a folder missing then, no file handles left) may work now.
     m_cannot = false;
-    m_wake.notify_all();
-    // When none is ready, the next one is waited for rather than a file made here as well: two
-    // threads making files in one folder only hold each other up.
-    m_madeOne.wait(lock, [this] { return !m_ready.empty() || m_cannot; });
-    if (m_ready.empty())
-        return -1;
+    if (m_ready.empty()) {
+        // The next one is waited for rather than a file made here as well: two threads making
+        // files in one folder only hold each other up.
+        m_wake.notify_all();
+        m_madeOne.wait(lock, [this] { return !m_ready.empty() || m_cannot; });
+        if (m_ready.empty())
+            return -1;
+    }
     const int fd = m_ready.front();
     m_ready.pop_front();
-    m_wake.notify_all();
+    // The maker is woken once half of the files are taken and then makes them all again: one
+    // wake-up of its thread for several files rather than one for each.
+    if (int(m_ready.size()) <= m_depth / 2)
+        m_wake.notify_all();
     return fd;
 }
 
