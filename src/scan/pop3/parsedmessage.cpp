@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -28,10 +29,53 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1));
+
+// The converters to UTF-8 one thread opened, by charset name. Opening one looks the charset up
+// and loads its module, which costs more than converting a message; mail uses a handful of
+// charsets, so the first few are kept for the thread's lifetime.
+class ConverterCache {
+public:
+    ConverterCache() = default;
+    ConverterCache(const ConverterCache&) = delete;
+    ConverterCache& operator=(const ConverterCache&) = delete;
+    ~ConverterCache() {
+        for (const auto& [name, cd] : m_open)
+            g_mime_iconv_close(cd);
+    }
+
+    // A converter in its initial state, or kNoConverter. One not kept must be given back.
+    iconv_t take(const char* charset) {
+        for (const auto& [name, cd] : m_open) {
+            if (name == charset) {
+                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+                return cd;
+            }
+        }
+        const iconv_t cd = g_mime_iconv_open("UTF-8", charset);
+        if (cd != kNoConverter && m_open.size() < kKept)
+            m_open.emplace_back(QByteArray(charset), cd);
+        return cd;
+    }
+
+    void giveBack(iconv_t cd) {
+        for (const auto& kept : m_open) {
+            if (kept.second == cd)
+                return;
+        }
+        g_mime_iconv_close(cd);
+    }
+
+private:
+    static constexpr size_t kKept = 8;
+    std::vector<std::pair<QByteArray, iconv_t>> m_open;
+};
+
 // Converts with iconv; an invalid or truncated sequence becomes U+FFFD and conversion goes on.
 std::optional<QString> convertToUnicode(QByteArrayView bytes, const char* charset) {
-    iconv_t cd = g_mime_iconv_open("UTF-8", charset);
-    if (cd == reinterpret_cast<iconv_t>(static_cast<intptr_t>(-1)))
+    thread_local ConverterCache converters;
+    iconv_t cd = converters.take(charset);
+    if (cd == kNoConverter)
         return std::nullopt;
 
     static constexpr char kReplacement[] = "\xEF\xBF\xBD";
@@ -72,7 +116,7 @@ std::optional<QString> convertToUnicode(QByteArrayView bytes, const char* charse
         ++in;
         --inLeft;
     }
-    g_mime_iconv_close(cd);
+    converters.giveBack(cd);
     out.truncate(used);
     return QString::fromUtf8(out);
 }

@@ -47,6 +47,7 @@ private Q_SLOTS:
     void findsHeaderFields();
     void extractsBodyText_data();
     void extractsBodyText();
+    void eachTextIsDecodedAfresh();
     void survivesGarbage_data();
     void survivesGarbage();
     void pageEscapesAndKeepsTheSource_data();
@@ -188,6 +189,41 @@ void TestPop3Message::extractsBodyText() {
     QFETCH(QByteArray, raw);
     QFETCH(QString, body);
     QCOMPARE(parseMessage(raw).body, body);
+}
+
+void TestPop3Message::eachTextIsDecodedAfresh() {
+    const auto text = [](const QByteArray& charset, const QByteArray& bytes) {
+        return withHeaders("Content-Type: text/plain; charset=" + charset + "\r\n", bytes);
+    };
+    // A text that ends inside the two-byte set of ISO-2022-JP, half-way through a character,
+    // leaves nothing behind for the next text in that charset, which starts in ASCII.
+    for (const QByteArray& cut : {QByteArray("\x1b$B$3$s$"), QByteArray("\x1b$B$3$s")}) {
+        parseMessage(text("ISO-2022-JP", cut));
+        QCOMPARE(parseMessage(text("ISO-2022-JP", "$3$s")).body, QStringLiteral("$3$s"));
+    }
+    // More charsets than the converters kept open, in turn and twice over: every text comes out
+    // the same each time.
+    const QList<QPair<QByteArray, QString>> texts = {
+        {"koi8-r", QStringLiteral("\u041f\u0440\u0438")},
+        {"iso-8859-2", QStringLiteral("\u0141\u0104")},
+        {"iso-8859-5", QStringLiteral("\u041f\u0440\u0438")},
+        {"iso-8859-7", QStringLiteral("\u03b1\u03b2")},
+        {"windows-1251", QStringLiteral("\u041f\u0440\u0438")},
+        {"windows-1250", QStringLiteral("\u0141\u0104")},
+        {"cp866", QStringLiteral("\u041f\u0440\u0438")},
+        {"iso-8859-15", QStringLiteral("\u20ac")},
+        {"koi8-u", QStringLiteral("\u0404")},
+        {"shift_jis", QStringLiteral("\u3053")},
+        {"euc-kr", QStringLiteral("\uac00")},
+        {"ISO-2022-JP", QStringLiteral("\u3053\u3093")},
+    };
+    const QList<QByteArray> encoded = {
+        "\xf0\xd2\xc9", "\xa3\xa1", "\xbf\xe0\xd8", "\xe1\xe2", "\xcf\xf0\xe8", "\xa3\xa5",
+        "\x8f\xe0\xa8", "\xa4",     "\xb4",         "\x82\xb1", "\xb0\xa1",     "\x1b$B$3$s\x1b(B"};
+    for (int round = 0; round < 2; ++round) {
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            QCOMPARE(parseMessage(text(texts[i].first, encoded[i])).body, texts[i].second);
+    }
 }
 
 void TestPop3Message::survivesGarbage_data() {
