@@ -42,8 +42,14 @@ private:
     bool m_closeReported = false;
 };
 
+// What the socket takes in before its reader has taken it over. Unbounded, a fast server would
+// have a large message lie in the socket's buffer in big pieces next to the copy being assembled;
+// bounded, the rest waits in the system's buffer and the server is held back.
+constexpr qint64 kReadBuffer = 1024 * 1024;
+
 SocketTransport::SocketTransport(const QList<QSslCertificate>& trusted)
     : m_trusted(trusted) {
+    m_socket.setReadBufferSize(kReadBuffer);
     connect(&m_socket, &QSslSocket::connected, this, &SocketTransport::onConnected);
     connect(&m_socket, &QSslSocket::encrypted, this, &SocketTransport::onEncrypted);
     connect(&m_socket, &QSslSocket::sslErrors, this, &SocketTransport::onSslErrors);
