@@ -31,15 +31,18 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -356,13 +359,46 @@ int runPass(const QString& folder, const QString& server, const QString& user,
 char gStopScript[4096];
 char gStopFolder[4096];
 char gTemporaryFolders[2][4096];
+char gCleanupStamp[4096];
 
 extern "C" void stopServerAndExit(int) {
     if (gStopScript[0] != 0)
-        ::execl("/bin/bash", "bash", "-c", "\"$0\" stop \"$1\"; rm -rf -- \"$2\" \"$3\"; exit 130",
-                gStopScript, gStopFolder, gTemporaryFolders[0], gTemporaryFolders[1],
+        ::execl("/bin/bash", "bash", "-c",
+                "\"$0\" stop \"$1\"; rm -rf -- \"$2\" \"$3\"; touch -- \"$4\"; exit 130",
+                gStopScript, gStopFolder, gTemporaryFolders[0], gTemporaryFolders[1], gCleanupStamp,
                 static_cast<char*>(nullptr));
     ::_exit(130);
+}
+
+// The file whose time tells when the last benchmark removed its folders.
+QString cleanupStamp() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/.bench-cleanup");
+}
+
+// How long the benchmark's own clean-up weighs on creating files. It removes thousands of archive
+// pages when it ends; ext4 without a journal (the build machine's) does not reuse the inodes of
+// files deleted in about the last minute (longer while their inode table is not yet written back)
+// and passes over every one of them for each new file in their block group. A benchmark run again
+// at once would measure the file system working around the previous one's clean-up, so it waits
+// until that is over.
+constexpr int kSettleSeconds = 120;
+
+void waitForTheDiskToSettle() {
+    const QFileInfo stamp(cleanupStamp());
+    if (!stamp.exists())
+        return;
+    const qint64 age = stamp.lastModified().secsTo(QDateTime::currentDateTime());
+    if (age < 0 || age >= kSettleSeconds)
+        return;
+    say("waiting %s s for the disk to settle after the previous benchmark's clean-up...\n",
+        QString::number(kSettleSeconds - age));
+    QThread::sleep(static_cast<unsigned long>(kSettleSeconds - age));
+}
+
+void stampCleanup() {
+    QFile stamp(cleanupStamp());
+    if (stamp.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        stamp.write("the last benchmark removed its folders at this file's time\n");
 }
 
 // Copies text into a buffer for the signal handler; false when it does not fit.
@@ -388,7 +424,8 @@ public:
         if (keepForSignal(gStopScript, QStringLiteral(CORVANTA_FIXTURE_SCRIPT)) &&
             keepForSignal(gStopFolder, m_folder) &&
             keepForSignal(gTemporaryFolders[0], temporary) &&
-            keepForSignal(gTemporaryFolders[1], programs)) {
+            keepForSignal(gTemporaryFolders[1], programs) &&
+            keepForSignal(gCleanupStamp, cleanupStamp())) {
             std::signal(SIGINT, stopServerAndExit);
             std::signal(SIGTERM, stopServerAndExit);
         }
@@ -874,5 +911,8 @@ int main(int argc, char* argv[]) {
         else if (args.at(i) == QLatin1String("--wrap"))
             childWrapper() = args.at(i + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     }
-    return runBenchmark(runs, bigRuns, serverOnDisk);
+    waitForTheDiskToSettle();
+    const int status = runBenchmark(runs, bigRuns, serverOnDisk);
+    stampCleanup();
+    return status;
 }
