@@ -178,6 +178,8 @@ FreePOP::FreePOP(QObject* parent)
     : QObject(parent)
     , m_worker(std::make_unique<QThreadPool>()) {
     m_worker->setMaxThreadCount(1);
+    // Done once the window's thread is idle, so that the first log-in does not wait for it.
+    QTimer::singleShot(0, this, [] { preparePop3Transport(); });
 }
 
 FreePOP::~FreePOP() {

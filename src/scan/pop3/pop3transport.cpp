@@ -197,6 +197,14 @@ void SocketTransport::reportClosed(quint64 generation) {
 
 } // namespace
 
+void preparePop3Transport() {
+    static bool prepared = false;
+    if (!prepared) {
+        const QSslSocket socket;
+        prepared = true;
+    }
+}
+
 std::unique_ptr<Pop3Transport> makePop3Transport(const QList<QSslCertificate>& trusted) {
     return std::make_unique<SocketTransport>(trusted);
 }

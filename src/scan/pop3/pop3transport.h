@@ -51,3 +51,7 @@ Q_SIGNALS:
 // The transport used for real servers. Server certificates are checked against the system's
 // roots, the trusted certificates given (see tlstrust.h) and the host name of the address.
 std::unique_ptr<Pop3Transport> makePop3Transport(const QList<QSslCertificate>& trusted);
+
+// Loads the socket library's TLS part, which the first socket otherwise does (a few
+// milliseconds); later calls cost nothing.
+void preparePop3Transport();
