@@ -2,7 +2,9 @@
 // script), a mailbox seeded with the mail corpus's folders spam-1 and easy-ham-1 (3,000 messages),
 // and lists of 10,000 keywords, 10,000 blacklist entries and 2,000 whitelist entries made from a
 // fixed seed, every check box on. The server keeps its files in memory (/dev/shm) where it can, as
-// if it were the other machine it is in real use; --server-on-disk keeps them on the disk.
+// if it were the other machine it is in real use; --server-on-disk keeps them on the disk. Started
+// again right after a benchmark, it first waits until that one's clean-up no longer weighs on the
+// disk (see kSettleSeconds).
 //
 // Every run is a child process, so that its peak memory is its own, with a mailbox of its own
 // seeded before anything is timed, so that every run sees the same messages. In one child, one
