@@ -5,7 +5,10 @@
 #include "support/tempfolder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -64,6 +67,7 @@ private Q_SLOTS:
     void anUnreadDeletionHoldsNothingUp();
     void messagesLargerThanListedAreAskedForAgain();
     void pagesReplaceAFileAndLeaveNothingBehind();
+    void theWorkerWakesTheWaitingWindow();
 };
 
 void TestPop3Pipelining::fetchesAheadAndKeepsEveryResultInItsPlace() {
@@ -394,6 +398,47 @@ void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
              QStringList({"new.html", "page.html"}));
     pop->Disconnect();
     QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
+}
+
+void TestPop3Pipelining::theWorkerWakesTheWaitingWindow() {
+    // Message 1 takes the worker a while; CompleteFetch waits for it and returns as soon as it is
+    // done, although nothing else happens meanwhile: the server has nothing more to say.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 1);
+    server.message(1, mail("slow"));
+    server.quit();
+    struct Mark : MessageAnalysis {};
+    FreePOP pop;
+    pop.setAnalyzer([](const ParsedMessage&) {
+        QThread::msleep(300);
+        return std::make_shared<Mark>();
+    });
+    pop.setPophostname(server.address());
+    pop.setPopusername(kUser);
+    pop.setPoppassword(kPassword);
+    pop.setPoptimeout(10);
+    pop.Connect();
+    QCOMPARE(pop.ErrorCode(), 0);
+    pop.FetchMessage(1);
+    QCOMPARE(pop.ErrorCode(), 0);
+
+    // Without the wake the wait would last for ever; the program is told to quit instead, which
+    // ends it with an error.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    watchdog.start(5000);
+    QElapsedTimer clock;
+    clock.start();
+    pop.CompleteFetch();
+    QCOMPARE(pop.ErrorCode(), 0);
+    QVERIFY(clock.elapsed() < 4000);
+    QVERIFY(dynamic_cast<const Mark*>(pop.analysis().get()));
+    watchdog.stop();
+    pop.Disconnect();
+    QCOMPARE(pop.ErrorCode(), 0);
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
 }
 
