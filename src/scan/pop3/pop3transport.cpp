@@ -198,11 +198,10 @@ void SocketTransport::reportClosed(quint64 generation) {
 } // namespace
 
 void preparePop3Transport() {
-    static bool prepared = false;
-    if (!prepared) {
+    [[maybe_unused]] static const bool prepared = [] {
         const QSslSocket socket;
-        prepared = true;
-    }
+        return true;
+    }();
 }
 
 std::unique_ptr<Pop3Transport> makePop3Transport(const QList<QSslCertificate>& trusted) {
