@@ -909,8 +909,8 @@ std::vector<qsizetype> FreePOP::parseMessageSizes(const QByteArray& listing, int
     return sizes;
 }
 
-// After message n, asks for message n + 1 so that it comes in while n is being looked at: only
-// from a server that announced PIPELINING, only within the mailbox, and never further ahead.
+// After message n, asks for the messages after it so that they come in while n is being looked
+// at: only from a server that announced PIPELINING, and never past the last message.
 void FreePOP::fetchAhead(int n) {
     if (!m_pipelining || m_link != Link::Open || n >= m_messageCount)
         return;
