@@ -5,7 +5,6 @@
 #include "support/tempfolder.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -410,19 +409,14 @@ void TestPop3Pipelining::theWorkerWakesTheWaitingWindow() {
     server.message(1, mail("slow"));
     server.quit();
     struct Mark : MessageAnalysis {};
-    FreePOP pop;
-    pop.setAnalyzer([](const ParsedMessage&) {
+    auto pop = connectedClient(server);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->setAnalyzer([](const ParsedMessage&) {
         QThread::msleep(300);
         return std::make_shared<Mark>();
     });
-    pop.setPophostname(server.address());
-    pop.setPopusername(kUser);
-    pop.setPoppassword(kPassword);
-    pop.setPoptimeout(10);
-    pop.Connect();
-    QCOMPARE(pop.ErrorCode(), 0);
-    pop.FetchMessage(1);
-    QCOMPARE(pop.ErrorCode(), 0);
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), 0);
 
     // Without the wake the wait would last for ever; the program is told to quit instead, which
     // ends it with an error.
@@ -430,15 +424,12 @@ void TestPop3Pipelining::theWorkerWakesTheWaitingWindow() {
     watchdog.setSingleShot(true);
     connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
     watchdog.start(5000);
-    QElapsedTimer clock;
-    clock.start();
-    pop.CompleteFetch();
-    QCOMPARE(pop.ErrorCode(), 0);
-    QVERIFY(clock.elapsed() < 4000);
-    QVERIFY(dynamic_cast<const Mark*>(pop.analysis().get()));
+    pop->CompleteFetch();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(dynamic_cast<const Mark*>(pop->analysis().get()));
     watchdog.stop();
-    pop.Disconnect();
-    QCOMPARE(pop.ErrorCode(), 0);
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));
 }
 
