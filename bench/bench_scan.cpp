@@ -704,9 +704,8 @@ int runBenchmark(int runs, int bigRuns, bool serverOnDisk) {
     // --server-on-disk keeps them on the disk, beside the other temporary files.
     const QString memory = QStringLiteral("/dev/shm");
     const bool serverInMemory = !serverOnDisk && inMemory(memory);
-    QTemporaryDir temp(serverInMemory
-                           ? memory + QStringLiteral("/corvanta-bench-XXXXXX")
-                           : QDir::tempPath() + QStringLiteral("/corvanta-bench-XXXXXX"));
+    QTemporaryDir temp((serverInMemory ? memory : QDir::tempPath()) +
+                       QStringLiteral("/corvanta-bench-XXXXXX"));
     // The server's users must be able to reach the folder.
     QFile::setPermissions(temp.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                            QFileDevice::ExeOwner | QFileDevice::ReadGroup |
