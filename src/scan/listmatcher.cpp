@@ -1,6 +1,7 @@
 #include "scan/listmatcher.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 
 namespace {
@@ -15,7 +16,6 @@ constexpr std::uint32_t kLinearEdges = 8;
 } // namespace
 
 ListMatcher::ListMatcher() {
-    m_rootAscii.fill(kNoNode);
     m_edgeStart = {0, 0};
     m_fail = {kRoot};
     m_best = {kNoRow};
@@ -112,12 +112,6 @@ void ListMatcher::build() {
     for (std::size_t n = 0; n < nodeCount; ++n)
         m_edgeStart[n + 1] += m_edgeStart[n];
 
-    m_rootAscii.fill(kNoNode);
-    for (std::uint32_t e = m_edgeStart[kRoot]; e < m_edgeStart[kRoot + 1]; ++e) {
-        if (m_edgeUnit[e] < m_rootAscii.size())
-            m_rootAscii[m_edgeUnit[e]] = e + 1;
-    }
-
     // Failure links: the node of the longest proper suffix of a node's text that is also in the
     // trie. A node's best row folds in the best row of its failure node, so the scan sees every
     // entry ending at a position from the one node it stands on.
@@ -160,8 +154,6 @@ void ListMatcher::build() {
 }
 
 ListMatcher::Node ListMatcher::child(Node node, char16_t c) const {
-    if (node == kRoot && c < m_rootAscii.size())
-        return m_rootAscii[c];
     const std::uint32_t begin = m_edgeStart[node];
     const std::uint32_t end = m_edgeStart[node + 1];
     if (end - begin <= kLinearEdges) {

@@ -4,7 +4,6 @@
 #include <QStringList>
 #include <QStringView>
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -82,7 +81,6 @@ private:
     // The lowest 0-based row of an entry that ends at this node, itself or through its
     // failure chain (kNoRow when none does).
     std::vector<std::uint32_t> m_best;
-    std::array<Node, 128> m_rootAscii;
     // Where the search goes from the root and from the nodes one ASCII unit below it (nodes 1 to
     // m_denseNodes - 1, which breadth-first numbering with sorted children puts first) on each
     // ASCII unit, failure links already followed: most of a text's characters are read in one of
