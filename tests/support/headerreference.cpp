@@ -6,7 +6,9 @@
 
 QStringList headerValuesAsTheParserDecodesThem(const QByteArray& raw) {
     GMimeParserOptions* options = messageParserOptions();
-    GMimeStream* stream = g_mime_stream_mem_new_with_buffer(raw.constData(), size_t(raw.size()));
+    const qsizetype start = mailboxSeparatorsLength(raw);
+    GMimeStream* stream =
+        g_mime_stream_mem_new_with_buffer(raw.constData() + start, size_t(raw.size() - start));
     GMimeParser* parser = g_mime_parser_new_with_stream(stream);
     g_mime_parser_set_format(parser, GMIME_FORMAT_MESSAGE);
     GMimeMessage* message = g_mime_parser_construct_message(parser, options);

@@ -290,15 +290,25 @@ QString decodeCharset(QByteArrayView bytes, const QByteArray& charset) {
     return guessCharset(bytes);
 }
 
+qsizetype mailboxSeparatorsLength(QByteArrayView raw) {
+    qsizetype at = 0;
+    while (raw.sliced(at).startsWith("From ")) {
+        const qsizetype end = raw.indexOf('\n', at);
+        at = end < 0 ? raw.size() : end + 1;
+    }
+    return at;
+}
+
 ParsedMessage parseMessage(const QByteArray& raw) {
     GMimeParserOptions* options = messageParserOptions();
     ParsedMessage parsed;
 
     // The parser reads the message where it lies rather than from a copy: the stream borrows the
     // bytes and hands them back when it goes, before this function returns.
+    const qsizetype start = mailboxSeparatorsLength(raw);
     GByteArray* borrowed =
-        g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(raw.constData())),
-                              static_cast<gsize>(raw.size()));
+        g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(raw.constData() + start)),
+                              static_cast<gsize>(raw.size() - start));
     const auto giveBack = qScopeGuard([borrowed] { g_byte_array_free(borrowed, FALSE); });
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_byte_array(borrowed));
     g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream.get()), FALSE);

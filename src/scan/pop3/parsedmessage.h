@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -38,6 +39,11 @@ struct ParsedMessage {
 // body, so that nothing in it escapes the filter. Text in an unknown or missing charset is read
 // as UTF-8 when it is valid UTF-8, and as Windows-1252 otherwise.
 ParsedMessage parseMessage(const QByteArray& raw);
+
+// How many bytes of mailbox separator lines ("From ...", as mbox files put before each message)
+// the message begins with; the MIME parser is given the message after them. It would pass over
+// them itself, but one longer than its buffer makes it lose the header line after it.
+qsizetype mailboxSeparatorsLength(QByteArrayView raw);
 
 // The MIME parser's options that parseMessage uses; the library is set up on the first call.
 typedef struct _GMimeParserOptions GMimeParserOptions;

@@ -123,6 +123,18 @@ void TestPop3Message::findsHeaderFields() {
     // No From field: an empty sender, not a guess from the body.
     QVERIFY(parsed.sender.isEmpty());
     QCOMPARE(parsed.body, QStringLiteral("Received: not a header, this is the body\n"));
+
+    // Mailbox separator lines before the header are passed over, however long: none hides the
+    // field after it.
+    for (const qsizetype length : {10, 5000, 70000}) {
+        const QByteArray separator = "From " + QByteArray(length, 'x') + "\r\n";
+        const ParsedMessage behind = parseMessage(separator + separator +
+                                                  "Subject: seen\r\nFrom: a@example.com\r\n"
+                                                  "\r\nbody\r\n");
+        QCOMPARE(behind.subject, QStringLiteral("seen"));
+        QCOMPARE(behind.sender, QStringLiteral("a@example.com"));
+        QCOMPARE(behind.body, QStringLiteral("body\n"));
+    }
 }
 
 void TestPop3Message::extractsBodyText_data() {
