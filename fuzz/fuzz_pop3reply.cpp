@@ -5,7 +5,8 @@
 // sizes and byte 6 picks the largest packet; the rest is what the server sends.
 //
 // The same bytes are read twice, once in one piece and once in packets. Every reply must come
-// out the same both ways, and no reply may break the limits it was read under.
+// out the same both ways, end exactly where a plain reading of the protocol ends it (CR LF lines,
+// a lone "." line last), and no reply may break the limits it was read under.
 
 #include "fuzzsupport.h"
 #include "scan/pop3/pop3replyreader.h"
@@ -61,11 +62,34 @@ void checkReply(const Pop3Limits& limits, const Reply& reply, bool multiLine) {
         FUZZ_CHECK(reply.fault == Pop3ReplyReader::Fault::None);
         // Only a positive answer to a multi-line command has message lines.
         FUZZ_CHECK(reply.body.isEmpty() || (multiLine && reply.positive));
-        // The message lines come whole: each one ends in its line end.
-        FUZZ_CHECK(reply.body.isEmpty() || reply.body.endsWith('\n'));
+        // The message lines come whole: each one ends in CR LF.
+        FUZZ_CHECK(reply.body.isEmpty() || reply.body.endsWith("\r\n"));
     } else {
         FUZZ_CHECK(reply.fault != Pop3ReplyReader::Fault::None);
         FUZZ_CHECK(reply.body.isEmpty());
+    }
+}
+
+// Where a reply that starts at from ends, framed the slow and obvious way: the status line up to
+// the first CR LF, then (for a positive multi-line reply) CR LF separated lines up to the first
+// that is a lone dot, each with one leading dot removed. The body is set for multi-line replies.
+qsizetype referenceEnd(const QByteArray& wire, qsizetype from, bool multiLine, bool positive,
+                       QByteArray* body) {
+    qsizetype end = wire.indexOf("\r\n", from);
+    if (end < 0)
+        return -1;
+    qsizetype next = end + 2;
+    if (!multiLine || !positive)
+        return next;
+    for (;;) {
+        end = wire.indexOf("\r\n", next);
+        if (end < 0)
+            return -1;
+        const QByteArray line = wire.mid(next, end - next);
+        next = end + 2;
+        if (line == ".")
+            return next;
+        *body += (line.startsWith('.') ? line.mid(1) : line) + "\r\n";
     }
 }
 
@@ -84,6 +108,7 @@ Run readAll(const QByteArray& wire, const Pop3Limits& limits, quint8 multiLineBi
     };
     bool multiLine = expectNext();
     qsizetype fed = 0;
+    qsizetype replyStart = 0; // where the reply being read starts in wire
     for (;;) {
         const qsizetype length = packets ? packets->next() : wire.size();
         reader.append(wire.mid(fed, length));
@@ -97,6 +122,16 @@ Run readAll(const QByteArray& wire, const Pop3Limits& limits, quint8 multiLineBi
             if (outcome == Pop3ReplyReader::Outcome::Complete)
                 reply.body = reader.takeBody();
             checkReply(limits, reply, multiLine);
+            const qsizetype replyEnd = fed - reader.pendingSize();
+            if (outcome == Pop3ReplyReader::Outcome::Complete) {
+                // The reply ends exactly where the protocol says, and not a byte elsewhere: no
+                // content can pass itself off as the end of its reply.
+                QByteArray expected;
+                FUZZ_CHECK(referenceEnd(wire, replyStart, multiLine, reply.positive, &expected) ==
+                           replyEnd);
+                FUZZ_CHECK(reply.body == expected);
+            }
+            replyStart = replyEnd;
             run.replies.push_back(reply);
             // A client gives the connection up here; nothing after it is read.
             if (reply.lostSync || run.replies.size() >= kMaxReplies) {

@@ -70,6 +70,10 @@ ScriptedPop3Server& ScriptedPop3Server::drip(const QByteArray& bytes, int interv
     return add({Kind::Drip, QRegularExpression(), bytes, intervalMs});
 }
 
+ScriptedPop3Server& ScriptedPop3Server::pause(int intervalMs) {
+    return add({Kind::Pause, QRegularExpression(), QByteArray(), intervalMs});
+}
+
 ScriptedPop3Server& ScriptedPop3Server::drop() {
     return add({Kind::Drop, QRegularExpression(), QByteArray(), 0});
 }
@@ -95,7 +99,8 @@ ScriptedPop3Server& ScriptedPop3Server::login(const QString& user, const QString
 
 ScriptedPop3Server& ScriptedPop3Server::message(int n, const QByteArray& raw) {
     expectLine(QStringLiteral("RETR %1").arg(n));
-    return send("+OK " + QByteArray::number(raw.size()) + " octets\r\n" + dotStuff(raw) + ".\r\n");
+    const QByteArray stuffed = m_stuffAfterCrLfOnly ? dotStuffAfterCrLf(raw) : dotStuff(raw);
+    return send("+OK " + QByteArray::number(raw.size()) + " octets\r\n" + stuffed + ".\r\n");
 }
 
 ScriptedPop3Server& ScriptedPop3Server::quit() {
@@ -138,6 +143,20 @@ QByteArray ScriptedPop3Server::dotStuff(const QByteArray& raw) {
         lineStart = c == '\n';
     }
     if (!out.isEmpty() && !out.endsWith('\n'))
+        out.append("\r\n");
+    return out;
+}
+
+QByteArray ScriptedPop3Server::dotStuffAfterCrLf(const QByteArray& raw) {
+    QByteArray out;
+    out.reserve(raw.size() + raw.size() / 64 + 2);
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw.at(i) == '.' &&
+            (i == 0 || (i >= 2 && raw.at(i - 1) == '\n' && raw.at(i - 2) == '\r')))
+            out.append('.');
+        out.append(raw.at(i));
+    }
+    if (!out.isEmpty() && !out.endsWith("\r\n"))
         out.append("\r\n");
     return out;
 }
@@ -217,7 +236,8 @@ void ScriptedPop3Server::onDisconnected(QTcpSocket* socket) {
     m_dripTimer.stop();
     m_handshaking = false;
     if (!isFinished() &&
-        (m_steps[m_next].kind == Kind::Stall || m_steps[m_next].kind == Kind::Drip))
+        (m_steps[m_next].kind == Kind::Stall || m_steps[m_next].kind == Kind::Drip ||
+         m_steps[m_next].kind == Kind::Pause))
         ++m_next;
     run();
 }
@@ -228,7 +248,8 @@ void ScriptedPop3Server::onDripTick() {
         return;
     }
     const Step& step = m_steps[m_next];
-    m_socket->write(step.bytes.mid(m_dripPos, 1));
+    if (step.kind == Kind::Drip)
+        m_socket->write(step.bytes.mid(m_dripPos, 1));
     if (++m_dripPos >= step.bytes.size()) {
         m_dripTimer.stop();
         ++m_next;
@@ -266,6 +287,11 @@ void ScriptedPop3Server::run() {
                 ++m_next;
                 break;
             }
+            m_dripPos = 0;
+            m_dripTimer.start(step.intervalMs);
+            return;
+        case Kind::Pause:
+            // One tick of the drip timer that sends nothing.
             m_dripPos = 0;
             m_dripTimer.start(step.intervalMs);
             return;

@@ -57,6 +57,8 @@ public:
     ScriptedPop3Server& reply(const QByteArray& line);
     // Sends the bytes one at a time, intervalMs apart.
     ScriptedPop3Server& drip(const QByteArray& bytes, int intervalMs);
+    // Sends nothing for intervalMs, then goes on with the next step.
+    ScriptedPop3Server& pause(int intervalMs);
     // Closes the connection after what was sent so far; later steps serve the next connection.
     ScriptedPop3Server& drop();
     // Sends nothing more until the client closes the connection or a new one arrives.
@@ -81,6 +83,11 @@ public:
     // The message as a server sends it in a multi-line reply: lines starting with "." get a second
     // dot, and a missing final line end is added. The terminating ".\r\n" is not included.
     static QByteArray dotStuff(const QByteArray& raw);
+    // The same as a server that stores mail byte for byte does it: only a dot after CR LF counts
+    // as the start of a line, so a bare LF followed by "." is sent as it is.
+    static QByteArray dotStuffAfterCrLf(const QByteArray& raw);
+    // message() stuffs as such a server does from now on.
+    void setStuffingAfterCrLfOnly(bool on) { m_stuffAfterCrLfOnly = on; }
 
     // Every line the clients sent, in order, without line ends.
     QStringList received() const { return m_received; }
@@ -93,7 +100,7 @@ public:
     bool hasClient() const { return !m_socket.isNull(); }
 
 private:
-    enum class Kind { Expect, Send, Drip, Drop, Stall, StartTls };
+    enum class Kind { Expect, Send, Drip, Pause, Drop, Stall, StartTls };
     struct Step {
         Kind kind;
         QRegularExpression pattern;
@@ -132,6 +139,7 @@ private:
     QSslCertificate m_certificate;
     QSslKey m_key;
     bool m_implicitTls = false;
+    bool m_stuffAfterCrLfOnly = false;
     bool m_handshaking = false; // the script waits for the current connection's handshake
     int m_encryptedConnections = 0;
 };

@@ -745,8 +745,13 @@ QString FreePOP::readerFaultText(int error) const {
         return tr("The message has a line longer than %1 bytes; it stays on the server.")
             .arg(m_reader.limits().maxMessageLine);
     default:
-        return tr("%1 sent an answer that is not POP3.").arg(m_connectedTo);
+        break;
     }
+    if (m_reader.fault() == Pop3ReplyReader::Fault::BareLineFeed)
+        return tr("%1 ends its lines with LF alone instead of CR LF, so where its messages end "
+                  "cannot be told safely. Nothing is deleted from it.")
+            .arg(m_connectedTo);
+    return tr("%1 sent an answer that is not POP3.").arg(m_connectedTo);
 }
 
 // Puts a command of the open session in line and sends it as soon as it may go. Null, with the

@@ -85,61 +85,62 @@ Pop3ReplyReader::Outcome Pop3ReplyReader::readStatus() {
     }
     if (newline + 1 - m_pos > m_limits.maxStatusLine)
         return fail(Fault::StatusTooLong);
+    if (newline == m_pos || m_pending.at(newline - 1) != '\r')
+        return fail(Fault::BareLineFeed);
 
-    QByteArrayView line(m_pending.constData() + m_pos, newline - m_pos);
-    if (line.endsWith('\r'))
-        line.chop(1);
+    const QByteArrayView line(m_pending.constData() + m_pos, newline - 1 - m_pos);
     m_pos = newline + 1;
 
+    QByteArrayView text;
     if (startsWithNoCase(line, "+OK")) {
         m_positive = true;
-        line = line.sliced(3);
+        text = line.sliced(3);
     } else if (startsWithNoCase(line, "-ERR")) {
         m_positive = false;
-        line = line.sliced(4);
+        text = line.sliced(4);
     } else {
         return fail(Fault::GarbageStatus);
     }
-    while (!line.isEmpty() && (line.front() == ' ' || line.front() == '\t'))
-        line = line.sliced(1);
-    m_statusText = line.toByteArray();
+    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
+        text = text.sliced(1);
+    m_statusText = text.toByteArray();
     compact();
     return Outcome::Complete;
 }
 
 Pop3ReplyReader::Outcome Pop3ReplyReader::readLines() {
     for (;;) {
-        const qsizetype newline = findNewline();
+        // The LF of the CR LF that ends the line at m_pos.
+        const qsizetype lineEnd = findLineEnd();
         if (m_skipLineRest) {
             // The rest of an overlong line: thrown away up to its end.
-            if (newline < 0) {
-                m_pos = m_pending.size();
-                compact();
+            if (lineEnd < 0) {
+                discardPending();
                 return Outcome::NeedMore;
             }
-            m_pos = newline + 1;
+            m_pos = lineEnd + 1;
             m_skipLineRest = false;
             continue;
         }
-        if (newline < 0) {
+        if (lineEnd < 0) {
             if (pendingSize() > m_limits.maxMessageLine) {
                 startSkipping(Fault::LineTooLong);
                 m_skipLineRest = true;
-                m_pos = m_pending.size();
+                discardPending();
             }
             compact();
             return Outcome::NeedMore;
         }
 
         const char* start = m_pending.constData() + m_pos;
-        qsizetype length = newline + 1 - m_pos; // with its line end
-        m_pos = newline + 1;
+        qsizetype length = lineEnd + 1 - m_pos; // with its CR LF
+        m_pos = lineEnd + 1;
         if (length > m_limits.maxMessageLine) {
             startSkipping(Fault::LineTooLong);
             continue;
         }
         if (start[0] == '.') {
-            if (length == 2 || (length == 3 && start[1] == '\r')) {
+            if (length == 3) {
                 compact();
                 m_state = State::Done;
                 if (m_skipping != Fault::None)
@@ -180,6 +181,25 @@ qsizetype Pop3ReplyReader::findNewline() {
     return newline;
 }
 
+qsizetype Pop3ReplyReader::findLineEnd() {
+    // A line starts at m_pos, so the CR of its CR LF is at m_pos or later.
+    for (;;) {
+        const qsizetype newline = findNewline();
+        if (newline < 0 || (newline > m_pos && m_pending.at(newline - 1) == '\r'))
+            return newline;
+        // A bare LF: content of the line.
+    }
+}
+
+// Throws away the bytes received so far while a line is skipped; a CR at the very end is kept,
+// since the LF that makes it a line end may come with the next bytes.
+void Pop3ReplyReader::discardPending() {
+    m_pos = m_pending.size();
+    if (m_pos > 0 && m_pending.at(m_pos - 1) == '\r')
+        --m_pos;
+    compact();
+}
+
 void Pop3ReplyReader::compact() {
     m_searchFrom = qMax<qsizetype>(0, m_searchFrom - m_pos);
     if (m_pos == 0)
@@ -196,7 +216,8 @@ QByteArray Pop3ReplyReader::takeBody() {
 }
 
 bool Pop3ReplyReader::lostSync() const {
-    return m_fault == Fault::GarbageStatus || m_fault == Fault::StatusTooLong;
+    return m_fault == Fault::GarbageStatus || m_fault == Fault::StatusTooLong ||
+           m_fault == Fault::BareLineFeed;
 }
 
 void Pop3ReplyReader::reset() {

@@ -20,8 +20,15 @@ struct Pop3Limits {
 
 // Reads POP3 replies from the bytes a server sends, as they arrive: a status line, and after a
 // positive status for a multi-line command the lines up to the lone ".", with the leading dot of
-// dot-stuffed lines removed. Lines may end in CRLF or in a bare LF. The message lines are kept
-// byte for byte (line ends included) in one buffer that grows as the reply streams in.
+// dot-stuffed lines removed. The message lines are kept byte for byte (line ends included) in one
+// buffer that grows as the reply streams in.
+//
+// Only CR LF ends a line. A bare LF or a bare CR inside a message is content, kept as it is: some
+// servers store mail byte for byte and dot-stuff only lines that follow CR LF, so a message could
+// otherwise end its own reply with "\n.\r\n" and pass the text after it off as the server's next
+// reply. The reply ends at CR LF "." CR LF only, and a leading dot is removed only at the start of
+// a CR LF line. A status line must end in CR LF too: one that ends in a bare LF comes from a
+// server whose message lines cannot be framed safely either, and fails with BareLineFeed.
 class Pop3ReplyReader {
 public:
     enum class Outcome {
@@ -36,6 +43,7 @@ public:
         StatusTooLong,   // no line end within maxStatusLine
         LineTooLong,     // a message line longer than maxMessageLine
         MessageTooLarge, // a message longer than maxMessageSize
+        BareLineFeed,    // a status line ended in LF without CR
     };
 
     void setLimits(const Pop3Limits& limits) { m_limits = limits; }
@@ -79,13 +87,15 @@ private:
     Outcome fail(Fault fault);
     void startSkipping(Fault fault);
     qsizetype findNewline();
+    qsizetype findLineEnd();
+    void discardPending();
     void compact();
 
     Pop3Limits m_limits;
     State m_state = State::Idle;
     QByteArray m_pending; // received bytes; those before m_pos are consumed
     qsizetype m_pos = 0;
-    qsizetype m_searchFrom = 0; // no line end in m_pending before this offset
+    qsizetype m_searchFrom = 0; // no LF (or, in message lines, no CR LF) before this offset
     bool m_positive = false;
     QByteArray m_statusText;
     QByteArray m_body;

@@ -12,7 +12,9 @@
 #include "support/ui/scriptedboxes.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QTest>
 
@@ -35,6 +37,23 @@ QByteArray bodyOf(int bytes) {
     return body;
 }
 
+// A window with one account per server, its blacklist holding the spam senders' domain.
+void addAccounts(frmMain& form, const QList<const ScriptedPop3Server*>& servers) {
+    form.gridAccounts->setCols(3);
+    for (const ScriptedPop3Server* server : servers) {
+        form.gridAccounts->addrow(server->address());
+        const int row = form.gridAccounts->rows();
+        form.gridAccounts->setCelltext(row, 2, kUser);
+        form.gridAccounts->setCelltext(row, 3, kPassword);
+    }
+    form.gridblacklist->addrow(QStringLiteral("bulk-offers.example"));
+    setCheckValue(form.checkblacklist, 1);
+}
+
+QStringList archivedPages(const QString& programFolder) {
+    return QDir(programFolder + QStringLiteral("/SpamDeleted")).entryList(QDir::Files);
+}
+
 } // namespace
 
 class TestHostileServers : public QObject {
@@ -44,6 +63,9 @@ private Q_SLOTS:
     void passSurvivesAndDeletesNothing_data();
     void passSurvivesAndDeletesNothing();
     void lostDeleteAnswerDeletesNothing();
+    void messageCannotEndItsOwnReply_data();
+    void messageCannotEndItsOwnReply();
+    void bareLineFeedServerFailsAtOnce();
 };
 
 void TestHostileServers::passSurvivesAndDeletesNothing_data() {
@@ -181,6 +203,120 @@ void TestHostileServers::lostDeleteAnswerDeletesNothing() {
     const QStringList sent = server.received();
     QVERIFY2(!sent.contains(QStringLiteral("QUIT")), qPrintable(sent.join(u'|')));
     QVERIFY(!sent.contains(QStringLiteral("RETR 2")));
+}
+
+void TestHostileServers::messageCannotEndItsOwnReply_data() {
+    QTest::addColumn<bool>("pipelining");
+    QTest::addColumn<int>("delayMs"); // how long the server takes to answer RETR 3 and DELE
+    QTest::newRow("one command at a time") << false << 0;
+    QTest::newRow("one command at a time, slow server") << false << 300;
+    QTest::newRow("pipelined") << true << 0;
+    QTest::newRow("pipelined, slow server") << true << 300;
+}
+
+void TestHostileServers::messageCannotEndItsOwnReply() {
+    // The server stores mail byte for byte and dot-stuffs only after CR LF. Message 2 carries,
+    // after a bare LF, what looks like the end of its reply and then, up to its own end, a spam
+    // message from a blacklisted sender, to pass as the answer to RETR 3. It is one message:
+    // judged on all of it (the keyword is in its last line), archived whole, deleted; message 3,
+    // a good one, stays, and the forged text never becomes a message of its own.
+    QFETCH(bool, pipelining);
+    QFETCH(int, delayMs);
+
+    const QByteArray good1 = "From: Friend <f@example.org>\r\nSubject: one\r\n\r\nHi.\r\n";
+    const QByteArray forged =
+        "From: Neighbour <n@example.org>\r\nSubject: two\r\n\r\nLook:\r\ntext\n.\r\n"
+        "+OK\r\nFrom: Offers <win@bulk-offers.example>\r\nSubject: forged\r\n\r\n"
+        "You have won.\r\nlast line of two: cheap-pills\r\n";
+    const QByteArray good3 = "From: Friend <f@example.org>\r\nSubject: three\r\n\r\nBye.\r\n";
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setStuffingAfterCrLfOnly(true);
+    server.reply("+OK POP3 server ready");
+    if (pipelining)
+        server.capa({"USER", "PIPELINING"});
+    server.expectLine("USER " + kUser).reply("+OK");
+    server.expectLine("PASS " + kPassword).reply("+OK");
+    server.expectLine(QStringLiteral("STAT")).reply("+OK 3 600");
+    if (pipelining)
+        server.list({good1.size(), forged.size(), good3.size()});
+    server.message(1, good1).message(2, forged);
+    const auto answerRetr3 = [&] {
+        server.expectLine(QStringLiteral("RETR 3")).pause(delayMs);
+        server.send("+OK\r\n" + ScriptedPop3Server::dotStuffAfterCrLf(good3) + ".\r\n");
+    };
+    // Asked for ahead, message 3 comes before the deletion of message 2.
+    if (pipelining)
+        answerRetr3();
+    server.expectLine(QStringLiteral("DELE 2")).pause(delayMs).reply("+OK marked");
+    if (!pipelining)
+        answerRetr3();
+    server.quit();
+
+    TempFolder folder;
+    frmMain form(folder.path());
+    ScriptedBoxes boxes;
+    form.FreePOP1->setPoptimeout(kTimeoutSeconds);
+    addAccounts(form, {&server});
+    form.gridkeywords->addrow(QStringLiteral("cheap-pills"));
+    setCheckValue(form.checkkeywords, 1);
+    module_scan(form);
+
+    const QStringList sent = server.received();
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+    QVERIFY2(server.isFinished(), qPrintable(sent.join(u'|')));
+    QVERIFY(!sent.contains(QStringLiteral("DELE 1")));
+    QVERIFY(!sent.contains(QStringLiteral("DELE 3")));
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(boxes.shown().at(0).text, QStringLiteral("Spam fromNeighbour <n@example.org>"));
+    const QStringList pages = archivedPages(folder.path());
+    QCOMPARE(pages.size(), 1);
+    QFile page(folder.path() + QStringLiteral("/SpamDeleted/") + pages.at(0));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QByteArray html = page.readAll();
+    // The message's own lines, the bare LF among them, are in the page as they came.
+    QVERIFY(html.contains("text\n.\r\n+OK\r\nFrom: Offers"));
+    QVERIFY(html.contains("last line of two"));
+    QCOMPARE(form.txtEmailsBlockedCount->text(), QStringLiteral("1"));
+    QCOMPARE(form.txttotalemailsever->text(), QStringLiteral("3"));
+}
+
+void TestHostileServers::bareLineFeedServerFailsAtOnce() {
+    // A server that ends every line in a bare LF cannot be framed safely: the log-in fails at its
+    // greeting, before anything is sent, and the next account is scanned as usual.
+    ScriptedPop3Server sloppy;
+    QVERIFY(sloppy.listen());
+    sloppy.send("+OK POP3 server ready\n").stall();
+    ScriptedPop3Server next;
+    QVERIFY(next.listen());
+    next.login(kUser, kPassword, 1)
+        .message(1, spam("next"))
+        .expectLine(QStringLiteral("DELE 1"))
+        .reply("+OK marked")
+        .quit();
+
+    TempFolder folder;
+    frmMain form(folder.path());
+    ScriptedBoxes boxes;
+    form.FreePOP1->setPoptimeout(30);
+    addAccounts(form, {&sloppy, &next});
+    QElapsedTimer clock;
+    clock.start();
+    module_scan(form);
+    // Long before the time-out.
+    QVERIFY2(clock.elapsed() < 10 * 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(sloppy.received().isEmpty(), qPrintable(sloppy.received().join(u'|')));
+    QVERIFY2(next.isFinished(), qPrintable(next.failure()));
+
+    FreePOP pop;
+    pop.setPophostname(sloppy.address());
+    pop.setPopusername(kUser);
+    pop.setPoppassword(kPassword);
+    sloppy.send("+OK POP3 server ready\n").stall();
+    pop.Connect();
+    QCOMPARE(pop.ErrorCode(), int(FreePOP::ProtocolError));
+    QVERIFY2(pop.errorString().contains(QStringLiteral("LF alone")), qPrintable(pop.errorString()));
 }
 
 QTEST_MAIN(TestHostileServers)

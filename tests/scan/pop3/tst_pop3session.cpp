@@ -64,7 +64,9 @@ private Q_SLOTS:
     void oversizedMessagesAreSkipped();
     void callsDuringAWaitAreRefused();
     void readsAndSavesTheCurrentMessage();
+    void readerIsIndependentOfChunking_data();
     void readerIsIndependentOfChunking();
+    void statusLinesEndInCrLf();
 };
 
 void TestPop3Session::runsAWholeSession() {
@@ -486,15 +488,45 @@ void TestPop3Session::readsAndSavesTheCurrentMessage() {
     QCOMPARE(pop->ErrorCode(), 0);
 }
 
+void TestPop3Session::readerIsIndependentOfChunking_data() {
+    QTest::addColumn<QByteArray>("wire"); // a multi-line reply, then the status "+OK next"
+    QTest::addColumn<qsizetype>("maxLine");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<QByteArray>("body");
+
+    // Only CR LF ends a line: a bare LF, also before a lone dot, is content; a leading dot is
+    // removed only after CR LF.
+    QTest::newRow("framing")
+        << QByteArray("+OK 52 octets\r\nSubject: x\r\n\r\n...a\r\n..\r\nnul \0 and LF\n.\n"
+                      "text\n.\r\n+OK\r\n.x\n..\r\n\r\r\n.\r\n+OK next\r\n",
+                      90)
+        << qsizetype(1000) << true
+        << QByteArray("Subject: x\r\n\r\n..a\r\n.\r\nnul \0 and LF\n.\ntext\n.\r\n+OK\r\nx\n..\r\n"
+                      "\r\r\n",
+                      59);
+    // A line over the limit is skipped to its CR LF, however the CR and the LF arrive, and the
+    // reply still ends at its own terminator.
+    QTest::newRow("overlong line before the end")
+        << QByteArray("+OK\r\n0123456789\r\n.\r\n+OK next\r\n") << qsizetype(8) << false
+        << QByteArray();
+    QTest::newRow("overlong line with bare LFs")
+        << QByteArray("+OK\r\n01\n.\n456789\n\r\nok\r\n.\r\n+OK next\r\n") << qsizetype(8) << false
+        << QByteArray();
+}
+
 void TestPop3Session::readerIsIndependentOfChunking() {
     // A reply split at every point (between CR and LF, right after a line-leading dot) reads the
-    // same as in one piece, and what follows the terminator is kept for the next reply. Sloppy
-    // servers end lines in a bare LF and may send NUL bytes.
-    const QByteArray wire("+OK 52 octets\r\nSubject: x\r\n\r\n...a\r\n..\r\nnul \0 and LF\n.\n"
-                          "+OK next\n",
-                          63);
+    // same as in one piece, and what follows the terminator is kept for the next reply.
+    QFETCH(QByteArray, wire);
+    QFETCH(qsizetype, maxLine);
+    QFETCH(bool, complete);
+    QFETCH(QByteArray, body);
+
     for (qsizetype split = 1; split <= wire.size(); ++split) {
         Pop3ReplyReader reader;
+        Pop3Limits limits;
+        limits.maxMessageLine = maxLine;
+        reader.setLimits(limits);
         reader.expectMultiLine();
         Pop3ReplyReader::Outcome outcome = Pop3ReplyReader::Outcome::NeedMore;
         qsizetype fed = 0;
@@ -504,15 +536,38 @@ void TestPop3Session::readerIsIndependentOfChunking() {
             fed += length;
             outcome = reader.advance();
         }
-        QCOMPARE(outcome, Pop3ReplyReader::Outcome::Complete);
-        QCOMPARE(reader.statusText(), QByteArray("52 octets"));
-        QCOMPARE(reader.takeBody(),
-                 QByteArray("Subject: x\r\n\r\n..a\r\n.\r\nnul \0 and LF\n", 35));
+        if (complete) {
+            QCOMPARE(outcome, Pop3ReplyReader::Outcome::Complete);
+            QCOMPARE(reader.takeBody(), body);
+        } else {
+            QCOMPARE(outcome, Pop3ReplyReader::Outcome::Failed);
+            QCOMPARE(reader.fault(), Pop3ReplyReader::Fault::LineTooLong);
+            QVERIFY(!reader.lostSync());
+        }
         reader.append(wire.mid(fed));
         reader.expectStatus();
         QCOMPARE(reader.advance(), Pop3ReplyReader::Outcome::Complete);
         QCOMPARE(reader.statusText(), QByteArray("next"));
     }
+}
+
+void TestPop3Session::statusLinesEndInCrLf() {
+    // A status line ended by a bare LF means a server whose message lines cannot be framed
+    // safely: the reader gives up on the connection rather than guess.
+    Pop3ReplyReader reader;
+    reader.expectStatus();
+    reader.append("+OK ready\n+OK\r\n");
+    QCOMPARE(reader.advance(), Pop3ReplyReader::Outcome::Failed);
+    QCOMPARE(reader.fault(), Pop3ReplyReader::Fault::BareLineFeed);
+    QVERIFY(reader.lostSync());
+    // A bare CR inside the line is only text.
+    Pop3ReplyReader other;
+    other.expectStatus();
+    other.append("+OK a\rb\r");
+    QCOMPARE(other.advance(), Pop3ReplyReader::Outcome::NeedMore);
+    other.append("\n");
+    QCOMPARE(other.advance(), Pop3ReplyReader::Outcome::Complete);
+    QCOMPARE(other.statusText(), QByteArray("a\rb"));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Session)
