@@ -152,6 +152,8 @@ struct FreePOP::Command {
     // ahead pile up; such a message is simply asked for again when it is wanted.
     qsizetype sizeBound = -1;
     bool overBound = false;
+    // Sent only once every earlier reply has been read, also to a server with PIPELINING.
+    bool alone = false;
     bool sent = false;
     bool armed = false; // the reader expects this command's reply
     bool done = false;
@@ -490,7 +492,14 @@ void FreePOP::Disconnect() {
         return;
     // A message asked for ahead is not wanted any more; its reply is read past.
     forgetAhead();
-    const CommandPtr quit = send("QUIT", Reply::Status);
+    // QUIT is what makes the deletions happen, so it goes out only once every earlier reply has
+    // been read and was in step: a reply that breaks the framing, or data nobody asked for, drops
+    // the connection instead, and the server then deletes nothing.
+    if (!m_queue.empty() && !waitForReply(*m_queue.back(), deadline))
+        return;
+    if (!requireOpenLink())
+        return;
+    const CommandPtr quit = send("QUIT", Reply::Status, 0, Send::Alone);
     if (!quit || !waitForReply(*quit, deadline))
         return;
     if (quit->error != NoError) {
@@ -757,7 +766,7 @@ QString FreePOP::readerFaultText(int error) const {
 // Puts a command of the open session in line and sends it as soon as it may go. Null, with the
 // operation failed, when the server has sent something nobody asked for: it would be taken for
 // this command's reply.
-FreePOP::CommandPtr FreePOP::send(const QByteArray& line, Reply kind, int number) {
+FreePOP::CommandPtr FreePOP::send(const QByteArray& line, Reply kind, int number, Send when) {
     if (m_queue.empty() && m_reader.pendingSize() > 0) {
         fail(ProtocolError, tr("%1 sent data that was not asked for.").arg(m_connectedTo));
         dropLink(tr("the server sent data that was not asked for"));
@@ -767,6 +776,7 @@ FreePOP::CommandPtr FreePOP::send(const QByteArray& line, Reply kind, int number
     command->line = line;
     command->kind = kind;
     command->number = number;
+    command->alone = when == Send::Alone;
     m_queue.push_back(command);
     sendQueued();
     return command;
@@ -784,7 +794,7 @@ void FreePOP::sendQueued() {
             outstanding = true;
             continue;
         }
-        if (outstanding && !m_pipelining)
+        if (outstanding && (!m_pipelining || command->alone))
             break;
         if (!outstanding && m_reader.pendingSize() > 0) {
             // Every reply asked for has been read, and there is more.

@@ -43,13 +43,19 @@ using MessageAnalyzer =
 //     up to 128 while the sizes listed add up to no more than 1 MiB, never past the last, so the
 //     worker always has messages to parse while the caller judges one. A message past the next
 //     that comes in much larger than listed is dropped as it arrives and asked for again when it
-//     is wanted, so wrong sizes cannot make messages pile up. A DELE or QUIT goes out
-//     without waiting for those, and DeleteMessage does not wait for the reply to DELE unless its
-//     outcome is asked for. The replies are read in the order the commands
-//     went out; each operation still waits for, and reports, the reply to its own command, and a
-//     failed reply to a message asked for ahead is reported by the FetchMessage of that message. A
-//     server without PIPELINING is sent one command at a time, each after the previous reply,
-//     exactly as the caller makes the calls.
+//     is wanted, so wrong sizes cannot make messages pile up. A DELE goes out without waiting for
+//     those, and DeleteMessage does not wait for the reply to DELE unless its outcome is asked
+//     for. The replies are read in the order the commands went out; each operation still waits
+//     for, and reports, the reply to its own command, and a failed reply to a message asked for
+//     ahead is reported by the FetchMessage of that message. A server without PIPELINING is sent
+//     one command at a time, each after the previous reply, exactly as the caller makes the calls.
+//
+// Deleting a message that was not judged is the one thing the component must never do. Replies
+// are framed strictly (see Pop3ReplyReader), and QUIT, which is what makes the marked deletions
+// happen, goes out only once every earlier reply has been read and kept to the protocol. A reply
+// that breaks the framing, or data the server sends unasked, drops the connection without QUIT:
+// a server deletes nothing then, so a deletion marked in a session that went out of step is never
+// carried out.
 //
 // A mail server may be given as "host" (port popport(), 110 unless changed), "host:port",
 // "[IPv6 address]", "[IPv6 address]:port", "pop3://host[:port]" or "pop3s://host[:port]" (see
@@ -152,8 +158,9 @@ public:
     // for the reply and report it; otherwise the reply is read in turn with the ones after it.
     virtual void DeleteMessage();
     // Logs out (QUIT), which removes the marked messages, and closes the connection. Before QUIT
-    // the pages saved in this session are flushed to disk; when that fails, QUIT is not sent and
-    // the marked messages stay on the server. Without a connection it does nothing.
+    // the pages saved in this session are flushed to disk and every reply still outstanding is
+    // read; when either fails, QUIT is not sent and the marked messages stay on the server.
+    // Without a connection it does nothing.
     virtual void Disconnect();
 
     // The capabilities the server listed for CAPA on the open connection, one line each as sent;
@@ -180,6 +187,7 @@ public:
 private:
     enum class Link { None, Connecting, Open, Securing, Lost };
     enum class Reply { Status, MultiLine };
+    enum class Send { InTurn, Alone };
     struct Command;
     struct Job;
     using CommandPtr = std::shared_ptr<Command>;
@@ -195,7 +203,7 @@ private:
     bool secureLink(const QDeadlineTimer& deadline);
     void failTls(TlsFault fault, const QString& reason);
     bool exchange(const QByteArray& command, Reply kind, const QDeadlineTimer& deadline);
-    CommandPtr send(const QByteArray& line, Reply kind, int number = 0);
+    CommandPtr send(const QByteArray& line, Reply kind, int number = 0, Send when = Send::InTurn);
     void sendQueued();
     void readReplies();
     bool waitForReply(const Command& command, const QDeadlineTimer& deadline);
