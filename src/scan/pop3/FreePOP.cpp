@@ -71,6 +71,8 @@ struct FreePOP::Job {
     ParsedMessage parsed;
     std::shared_ptr<const MessageAnalysis> analysis;
     QString failure; // empty when the work succeeded
+    // A page written on the worker: the file it went to.
+    QString savedPath;
 };
 
 FreePOP::FreePOP(QObject* parent)
@@ -268,6 +270,7 @@ void FreePOP::SaveMessage(const QString& path) {
     if (!beginOperation())
         return;
     const auto done = qScopeGuard([this] { endOperation(); });
+    m_savedPath.clear();
 
     if (m_current == 0) {
         fail(NoCurrentMessage, tr("No message has been fetched."));
@@ -281,28 +284,31 @@ void FreePOP::SaveMessage(const QString& path) {
     }
     const ParsedMessage message = m_parsed ? m_message : m_parse->parsed;
 
-    QString failure;
+    SavedPage saved;
     if (m_raw.size() > kPageOnWorker) {
         const JobPtr job = startJob([path, message, raw = m_raw](Job& self) {
-            self.failure = writeArchivePage(path, message, raw);
+            const SavedPage page = writeArchivePage(path, message, raw);
+            self.savedPath = page.path;
+            self.failure = page.failure;
         });
         if (!waitForJob(job, QDeadlineTimer(QDeadlineTimer::Forever))) {
             fail(Interrupted, tr("The program is quitting."));
             return;
         }
-        failure = job->failure;
+        saved = {job->savedPath, job->failure};
     } else {
         if (!m_spares)
             m_spares = std::make_unique<SpareFiles>();
-        failure =
+        saved =
             writeArchivePage(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
     }
-    if (!failure.isEmpty()) {
-        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, failure));
+    if (!saved.failure.isEmpty()) {
+        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, saved.failure));
         return;
     }
-    if (m_link == Link::Open && !m_unsyncedPages.contains(path))
-        m_unsyncedPages.append(path);
+    m_savedPath = saved.path;
+    if (m_link == Link::Open && !m_unsyncedPages.contains(saved.path))
+        m_unsyncedPages.append(saved.path);
     succeed();
 }
 
