@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 #include <qplatformdefs.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -126,6 +127,46 @@ bool isTaken(const QString& path) {
     return QT_LSTAT(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
 }
 
+// The name of copy number copy of a stem: the stem, " (copy)" from the second copy on, and the
+// suffix, the stem cut so that the whole fits kMaxNameBytes.
+QString numberedName(const QString& stem, int copy, const QString& suffix) {
+    const QString ending =
+        copy >= 2 ? QStringLiteral(" (") + QString::number(copy) + QLatin1Char(')') + suffix
+                  : suffix;
+    return cutStem(stem, kMaxNameBytes - ending.toUtf8().size()) + ending;
+}
+
+// The first free name in the folder of the stem's copies from copy on.
+QString firstFree(const QDir& folder, const QString& stem, int copy, const QString& suffix) {
+    for (; copy <= kMaxCopies; ++copy) {
+        const QString path = folder.filePath(numberedName(stem, copy, suffix));
+        if (!isTaken(path))
+            return path;
+    }
+    return QString();
+}
+
+// The copy number of a name without its suffix, as numberedName writes it, removed from the
+// name; 1 when there is none.
+int splitCopyNumber(QString& stem) {
+    if (!stem.endsWith(QLatin1Char(')')))
+        return 1;
+    const qsizetype open = stem.lastIndexOf(QLatin1String(" ("));
+    if (open < 0)
+        return 1;
+    const QStringView digits = QStringView(stem).sliced(open + 2).chopped(1);
+    // Written without a leading zero, and never as 1 or beyond kMaxCopies: anything else is part
+    // of the subject.
+    const bool plain =
+        !digits.isEmpty() && digits.size() <= 6 && digits.front() != u'0' &&
+        std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const int copy = plain ? digits.toInt() : 0;
+    if (copy < 2 || copy > kMaxCopies)
+        return 1;
+    stem.truncate(open);
+    return copy;
+}
+
 } // namespace
 
 QString spamArchiveFolder(const QString& programFolder) {
@@ -144,18 +185,20 @@ bool ensureArchiveFolder(const QString& folder) {
 }
 
 QString archiveFileName(const QString& subject, int copy) {
-    const QString ending =
-        copy >= 2 ? QStringLiteral(" (") + QString::number(copy) + QLatin1Char(')') + kSuffix
-                  : kSuffix;
-    return cutStem(safeStem(subject), kMaxNameBytes - ending.toUtf8().size()) + ending;
+    return numberedName(safeStem(subject), copy, kSuffix);
 }
 
 QString archiveFilePath(const QString& folder, const QString& subject) {
-    const QDir dir(folder);
-    for (int copy = 1; copy <= kMaxCopies; ++copy) {
-        const QString path = dir.filePath(archiveFileName(subject, copy));
-        if (!isTaken(path))
-            return path;
-    }
-    return QString();
+    return firstFree(QDir(folder), safeStem(subject), 1, kSuffix);
+}
+
+QString nextArchiveFilePath(const QString& takenPath) {
+    const QFileInfo taken(takenPath);
+    QString stem = taken.fileName();
+    const QString suffix = stem.endsWith(kSuffix) ? kSuffix : QString();
+    stem.chop(suffix.size());
+    const int copy = splitCopyNumber(stem);
+    if (copy >= kMaxCopies)
+        return QString();
+    return firstFree(taken.dir(), safeStem(stem), copy + 1, suffix);
 }

@@ -20,3 +20,10 @@ QString archiveFileName(const QString& subject, int copy = 1);
 // first free one of archiveFileName(subject, 1), (subject, 2), ... so an earlier archive is
 // never overwritten. Empty when no free name was found.
 QString archiveFilePath(const QString& folder, const QString& subject);
+
+// For a name taken after archiveFilePath chose it (another copy of the program archiving the same
+// subject, a file put there meanwhile): the first free name after it in the same numbering and
+// folder, "Offer (2).html" after "Offer.html", "Offer (3).html" after "Offer (2).html", or later
+// ones where those are taken too. A name that does not end in ".html" is numbered at its end.
+// Empty when no free name was found.
+QString nextArchiveFilePath(const QString& takenPath);

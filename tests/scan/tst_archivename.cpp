@@ -30,6 +30,10 @@ private Q_SLOTS:
     void longNamesAreCutWhole_data();
     void longNamesAreCutWhole();
     void repeatsAreNumbered();
+    void aNameTakenLateGivesWayToTheNext_data();
+    void aNameTakenLateGivesWayToTheNext();
+    void theNextNameKeepsTheNumbering_data();
+    void theNextNameKeepsTheNumbering();
     void pathsStayInTheFolder();
     void archiveFolderIsCreated();
 };
@@ -130,6 +134,59 @@ void TestArchiveName::repeatsAreNumbered() {
     QCOMPARE(archiveFilePath(folder.path(), u("Gone")), dir.filePath(u("Gone (2).html")));
 
     QCOMPARE(dir.entryList(QDir::Files).size(), 3);
+}
+
+void TestArchiveName::aNameTakenLateGivesWayToTheNext_data() {
+    QTest::addColumn<QStringList>("taken");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("next");
+
+    QTest::newRow("first copy") << QStringList{u("Offer.html")} << u("Offer.html")
+                                << u("Offer (2).html");
+    QTest::newRow("numbered copy")
+        << QStringList{u("Offer (7).html")} << u("Offer (7).html") << u("Offer (8).html");
+    QTest::newRow("later copies taken too")
+        << QStringList{u("Offer.html"), u("Offer (2).html"), u("Offer (3).html")} << u("Offer.html")
+        << u("Offer (4).html");
+    // Brackets that the numbering never writes belong to the subject.
+    QTest::newRow("not a copy number")
+        << QStringList{u("Sale (x).html"), u("Sale (1).html"), u("Sale (02).html")}
+        << u("Sale (02).html") << u("Sale (02) (2).html");
+    QTest::newRow("empty subject") << QStringList{u("(no subject).html")} << u("(no subject).html")
+                                   << u("(no subject) (2).html");
+    QTest::newRow("other ending") << QStringList{u("notes.txt")} << u("notes.txt")
+                                  << u("notes.txt (2)");
+    // The longer number is made room for by cutting the subject, as archiveFileName does.
+    QTest::newRow("longest name") << QStringList{archiveFileName(repeated(u("a"), 300), 9)}
+                                  << archiveFileName(repeated(u("a"), 300), 9)
+                                  << archiveFileName(repeated(u("a"), 300), 10);
+}
+
+void TestArchiveName::aNameTakenLateGivesWayToTheNext() {
+    QFETCH(QStringList, taken);
+    QFETCH(QString, name);
+    QFETCH(QString, next);
+    TempFolder folder;
+    for (const QString& file : taken)
+        folder.write(file, "earlier");
+    QCOMPARE(nextArchiveFilePath(folder.file(name)), folder.file(next));
+}
+
+void TestArchiveName::theNextNameKeepsTheNumbering_data() {
+    names_data();
+    QTest::newRow("long, two-byte letters") << repeated(u("é"), 200) << 1 << QString();
+    QTest::newRow("long, emoji") << repeated(u("😀"), 100) << 9 << QString();
+    QTest::newRow("long, combining accents")
+        << u("a") + repeated(u("e\u0301"), 100) << 99 << QString();
+}
+
+void TestArchiveName::theNextNameKeepsTheNumbering() {
+    // After any archive name comes the name of the same subject's next copy.
+    QFETCH(QString, subject);
+    QFETCH(int, copy);
+    TempFolder folder;
+    QCOMPARE(nextArchiveFilePath(folder.file(archiveFileName(subject, copy))),
+             folder.file(archiveFileName(subject, copy + 1)));
 }
 
 void TestArchiveName::pathsStayInTheFolder() {

@@ -1,28 +1,21 @@
 #include "scan/pop3/FreePOP.h"
 
-#include "scan/pop3/messagepage.h"
+#include "scan/archivepagefile.h"
 #include "scan/pop3/pop3transport.h"
 #include "scan/pop3/serveraddress.h"
-#include "scan/pop3/sparefiles.h"
 #include "scan/pop3/tlstrust.h"
+#include "scan/sparefiles.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -43,100 +36,6 @@ constexpr qsizetype kAheadSlack = 64 * 1024;
 bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
            text.contains(QChar(0));
-}
-
-// Writes the page to a new file beside path and renames it over path once it is complete, so the
-// file is whole or not there at all; or, given an unnamed file made ahead in that folder (spare,
-// see SpareFiles), writes it and names it path when path is free. Like stored mail, the page is
-// for its owner only (read and write for the user). Nothing is flushed to disk here: see
-// flushToDisk().
-// Returns the reason for a failure, empty on success.
-QString writePageFile(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                      int spare = -1) {
-    if (path.isEmpty()) {
-        if (spare >= 0)
-            ::close(spare);
-        return FreePOP::tr("no file name");
-    }
-    // A file made ahead is written first and named only once it is complete; when it cannot be
-    // named (a file already there, a folder gone), the page is written the usual way.
-    if (spare >= 0) {
-        QFile file;
-        file.open(spare, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-        const bool written = writeMessagePage(file, message, raw) && file.flush();
-        const QString reason = file.errorString();
-        const bool named = written && SpareFiles::giveName(spare, path);
-        file.close();
-        if (named)
-            return QString();
-        if (!written)
-            return reason;
-    }
-    QFile file;
-    // The name leaves room for these seven characters (see archiveFileName).
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int attempt = 0; attempt < 100 && !file.isOpen(); ++attempt) {
-        QString temporary = path + QLatin1Char('.');
-        for (int i = 0; i < 6; ++i)
-            temporary += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
-        file.setFileName(temporary);
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
-                      QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            break;
-        // Only a name that happens to be taken is worth another try.
-        if (!QFileInfo::exists(temporary))
-            return file.errorString();
-    }
-    if (!file.isOpen())
-        return file.errorString();
-    const bool written = writeMessagePage(file, message, raw) && file.flush();
-    const QString reason = file.errorString();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError) {
-        file.remove();
-        return written ? file.errorString() : reason;
-    }
-    // rename() replaces a file at path in one step.
-    if (::rename(QFile::encodeName(file.fileName()).constData(),
-                 QFile::encodeName(path).constData()) != 0) {
-        const QString error = QString::fromLocal8Bit(strerror(errno));
-        file.remove();
-        return error;
-    }
-    return QString();
-}
-
-// Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
-// system does it for all of them at the cost of one journal commit; elsewhere each file and folder
-// is flushed in turn.
-bool flushToDisk(const QStringList& paths) {
-    QStringList folders;
-    for (const QString& path : paths) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!folders.contains(folder))
-            folders.append(folder);
-    }
-    bool ok = true;
-#ifdef __linux__
-    for (const QString& folder : std::as_const(folders)) {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
-        if (fd >= 0)
-            ::close(fd);
-    }
-#else
-    for (const QString& path : paths + folders) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-        // A page replaced or removed since is not ours to flush any more.
-        if (fd < 0)
-            continue;
-        ok = ::fsync(fd) == 0 && ok;
-        ::close(fd);
-    }
-#endif
-    return ok;
 }
 
 } // namespace
@@ -174,6 +73,8 @@ struct FreePOP::Job {
     ParsedMessage parsed;
     std::shared_ptr<const MessageAnalysis> analysis;
     QString failure; // empty when the work succeeded
+    // A page written on the worker: the file it went to.
+    QString savedPath;
 };
 
 FreePOP::FreePOP(QObject* parent)
@@ -371,6 +272,7 @@ void FreePOP::SaveMessage(const QString& path) {
     if (!beginOperation())
         return;
     const auto done = qScopeGuard([this] { endOperation(); });
+    m_savedPath.clear();
 
     if (m_current == 0) {
         fail(NoCurrentMessage, tr("No message has been fetched."));
@@ -384,28 +286,31 @@ void FreePOP::SaveMessage(const QString& path) {
     }
     const ParsedMessage message = m_parsed ? m_message : m_parse->parsed;
 
-    QString failure;
+    SavedPage saved;
     if (m_raw.size() > kPageOnWorker) {
         const JobPtr job = startJob([path, message, raw = m_raw](Job& self) {
-            self.failure = writePageFile(path, message, raw);
+            const SavedPage page = writeArchivePage(path, message, raw);
+            self.savedPath = page.path;
+            self.failure = page.failure;
         });
         if (!waitForJob(job, QDeadlineTimer(QDeadlineTimer::Forever))) {
             fail(Interrupted, tr("The program is quitting."));
             return;
         }
-        failure = job->failure;
+        saved = {job->savedPath, job->failure};
     } else {
         if (!m_spares)
             m_spares = std::make_unique<SpareFiles>();
-        failure =
-            writePageFile(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
+        saved =
+            writeArchivePage(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
     }
-    if (!failure.isEmpty()) {
-        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, failure));
+    if (!saved.failure.isEmpty()) {
+        fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, saved.failure));
         return;
     }
-    if (m_link == Link::Open && !m_unsyncedPages.contains(path))
-        m_unsyncedPages.append(path);
+    m_savedPath = saved.path;
+    if (m_link == Link::Open && !m_unsyncedPages.contains(saved.path))
+        m_unsyncedPages.append(saved.path);
     succeed();
 }
 
@@ -1011,7 +916,7 @@ bool FreePOP::syncSavedPages(const QDeadlineTimer& deadline) {
     if (m_unsyncedPages.isEmpty())
         return true;
     const JobPtr job = startJob([pages = m_unsyncedPages](Job& self) {
-        if (!flushToDisk(pages))
+        if (!flushArchivePages(pages))
             self.failure = QStringLiteral("flush failed");
     });
     if (!waitForJob(job, deadline)) {

@@ -146,13 +146,16 @@ public:
     // The topmost field of that name ("Received:"; the colon is optional), unfolded and decoded;
     // empty when absent.
     virtual QString HeaderValue(const QString& name) const;
-    // Writes the current message as an HTML page (see messagepage.h) to path, replacing a file
-    // there. The folder must exist. The file is complete or not written at all, and readable by
-    // its owner only, like any stored mail. The page reaches
-    // the disk for certain before the next log-out of this session, so a message archived and then
-    // deleted is never lost to a power cut; the wait for the disk is paid once per session, not
-    // once per page.
+    // Writes the current message as an HTML page (see messagepage.h) to path. The folder must
+    // exist. A file there is never replaced: when path is taken by the time the page is written,
+    // the page gets the next free archive name after it (see nextArchiveFilePath), which
+    // savedPath() tells. The file is complete or not written at all, and readable by its owner
+    // only, like any stored mail. The page reaches the disk for certain before the next log-out of
+    // this session, so a message archived and then deleted is never lost to a power cut; the wait
+    // for the disk is paid once per session, not once per page.
     virtual void SaveMessage(const QString& path);
+    // The file the last SaveMessage wrote; empty when it failed.
+    QString savedPath() const { return m_savedPath; }
     // Marks the current message for deletion (DELE); it leaves the server at Disconnect. Returns
     // once DELE is on its way: ErrorCode() or errorString(), read before the next operation, wait
     // for the reply and report it; otherwise the reply is read in turn with the ones after it.
@@ -272,6 +275,7 @@ private:
         std::shared_ptr<const MessageAnalysis> analysis;
     };
     std::vector<Discarded> m_discarded;
+    QString m_savedPath; // the file the last SaveMessage wrote
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     // Files made ahead for the pages, where the file system can make them (made on first use).

@@ -67,7 +67,7 @@ private Q_SLOTS:
     void anUnreadDeletionHoldsNothingUp();
     void bytesAfterTheLastReplyStopTheLogOut();
     void messagesLargerThanListedAreAskedForAgain();
-    void pagesReplaceAFileAndLeaveNothingBehind();
+    void pagesNeverReplaceAFileAndLeaveNothingBehind();
     void theWorkerWakesTheWaitingWindow();
 };
 
@@ -392,10 +392,16 @@ void TestPop3Pipelining::messagesLargerThanListedAreAskedForAgain() {
              QStringList({"RETR 1", "RETR 2", "RETR 3", "RETR 4", "RETR 3", "QUIT"}));
 }
 
-void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
+void TestPop3Pipelining::pagesNeverReplaceAFileAndLeaveNothingBehind() {
+    // A small page is written on the window's thread, a large one on the worker; neither takes
+    // the place of a file under its name, which may have come there after the name was chosen.
+    const QByteArray big = mail("big", QByteArray(300 * 1024, 'y') + "\r\n");
     ScriptedPop3Server server;
     QVERIFY(server.listen());
-    loginWith(server, {"PIPELINING"}, 1).message(1, mail("<kept>")).quit();
+    loginWith(server, {"PIPELINING"}, 2, {100, big.size()})
+        .message(1, mail("<kept>"))
+        .message(2, big)
+        .quit();
     TempFolder folder;
     folder.write("page.html", "an older file");
 
@@ -403,14 +409,27 @@ void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
     pop->FetchMessage(1);
     pop->SaveMessage(folder.file("page.html"));
     QCOMPARE(pop->ErrorCode(), 0);
-    QVERIFY(folder.read("page.html").contains("<title>&lt;kept&gt;</title>"));
+    QCOMPARE(pop->savedPath(), folder.file("page (2).html"));
+    QCOMPARE(folder.read("page.html"), QByteArray("an older file"));
+    QVERIFY(folder.read("page (2).html").contains("<title>&lt;kept&gt;</title>"));
     pop->SaveMessage(folder.file("new.html"));
     QCOMPARE(pop->ErrorCode(), 0);
-    QCOMPARE(folder.read("new.html"), folder.read("page.html"));
+    QCOMPARE(pop->savedPath(), folder.file("new.html"));
+    QCOMPARE(folder.read("new.html"), folder.read("page (2).html"));
+
+    pop->FetchMessage(2);
+    QCOMPARE(pop->ErrorCode(), 0);
+    pop->SaveMessage(folder.file("page.html"));
+    QCOMPARE(pop->ErrorCode(), 0);
+    QCOMPARE(pop->savedPath(), folder.file("page (3).html"));
+    QCOMPARE(folder.read("page.html"), QByteArray("an older file"));
+    QVERIFY(folder.read("page (3).html").contains(QByteArray(300 * 1024, 'y')));
+    QVERIFY(folder.read("page (2).html").contains("<title>&lt;kept&gt;</title>"));
+
     // Archived mail is its owner's alone, whichever way the file was made.
     const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
                         QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
-    for (const char* name : {"page.html", "new.html"}) {
+    for (const char* name : {"page (2).html", "new.html", "page (3).html"}) {
         const QFileDevice::Permissions permissions = QFile::permissions(folder.file(name));
         QVERIFY2(!(permissions & others), name);
         QVERIFY2(permissions & QFileDevice::ReadOwner, name);
@@ -418,8 +437,9 @@ void TestPop3Pipelining::pagesReplaceAFileAndLeaveNothingBehind() {
     // A folder that is not there: a failed write, and no file of any name left behind.
     pop->SaveMessage(folder.file("missing/page.html"));
     QCOMPARE(pop->ErrorCode(), int(FreePOP::FileWriteFailed));
+    QCOMPARE(pop->savedPath(), QString());
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList({"new.html", "page.html"}));
+             QStringList({"new.html", "page (2).html", "page (3).html", "page.html"}));
     pop->Disconnect();
     QCOMPARE(pop->ErrorCode(), 0);
     QVERIFY2(server.failure().isEmpty(), qPrintable(serverLog(server)));

@@ -1,6 +1,6 @@
 // Files made ahead for the archive pages: written, then named; never a stray file, never a file
 // replaced, and no waiting where none can be made.
-#include "scan/pop3/sparefiles.h"
+#include "scan/sparefiles.h"
 #include "support/tempfolder.h"
 
 #include <QDir>

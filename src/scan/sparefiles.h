@@ -27,8 +27,9 @@ public:
     // there. Asks for more in that folder; ready files of another folder are given up.
     int take(const QString& folder);
 
-    // Gives the unnamed file open as fd the name path, which must not exist yet. False (errno
-    // set) when it cannot; the file then stays unnamed.
+    // Gives the unnamed file open as fd the name path, which must not exist yet: whatever is
+    // there is never replaced (errno EEXIST). False (errno set) when it cannot; the file then
+    // stays unnamed.
     static bool giveName(int fd, const QString& path);
 
 private:

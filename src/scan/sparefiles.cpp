@@ -1,4 +1,4 @@
-#include "scan/pop3/sparefiles.h"
+#include "scan/sparefiles.h"
 
 #include <QFile>
 
