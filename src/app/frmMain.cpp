@@ -8,6 +8,7 @@
 #include "app/frmSplash.h"
 #include "app/msgbox.h"
 #include "app/twips.h"
+#include "config/datafilenames.h"
 #include "config/listloaders.h"
 #include "config/module_update_config.h"
 #include "config/modules_settings.h"
@@ -102,6 +103,8 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     FreePOP1 = new FreePOP(this);
     // Certificates the user placed here are trusted for encrypted mail servers.
     FreePOP1->setTrustedCertificatesFolder(pathInFolder(QStringLiteral("certificates")));
+    // Servers met encrypted are remembered here, so that a later offer without STLS is refused.
+    FreePOP1->setTlsMemoryFile(pathInFolder(datafile::tlsServers()));
 
     connectHandlers();
 

@@ -19,6 +19,10 @@ inline QString keywords() {
 inline QString stats() {
     return QStringLiteral("stats.dat");
 }
+// The mail servers that have spoken TLS (see scan/pop3/tlsmemory.h).
+inline QString tlsServers() {
+    return QStringLiteral("tlsservers.dat");
+}
 
 // The path of a file in the program folder.
 QString inFolder(const QString& folder, const QString& name);

@@ -3,14 +3,19 @@
 #include "app/frmMain.h"
 #include "app/modal.h"
 #include "app/msgbox.h"
+#include "config/datafilenames.h"
 #include "config/listloaders.h"
 #include "config/ubGrid.h"
 #include "editing/editingdialog.h"
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
 #include "editing/rulelistdialog.h"
+#include "scan/pop3/serveraddress.h"
+#include "scan/pop3/tlsmemory.h"
 
 #include <QLineEdit>
+
+#include <optional>
 
 void frmMain::cmdAddAccount_Click() {
     frmAddAccount& dialog = editingDialogs().addAccount();
@@ -21,13 +26,26 @@ void frmMain::cmdAddAccount_Click() {
     module_griddisplay(*this);
 }
 
+namespace {
+// Deleting an account is how the user tells the program that its server may really have stopped
+// offering encryption: the account added again starts afresh, with whatever the server offers.
+void forgetEncryption(const frmMain& form, const QString& serverCell) {
+    const std::optional<ServerAddress> address = parseServerAddress(serverCell, kPop3Port);
+    if (address)
+        TlsMemory(form.pathInFolder(datafile::tlsServers())).forget(address->host);
+}
+} // namespace
+
 void frmMain::cmdDeleteAccount_Click() {
     const MsgBoxAnswer answer =
         MsgBox(QStringLiteral("Are you sure you want to delete the selected account?"),
                MsgBoxButtons::YesNo, QStringLiteral("Delete account."));
     if (answer == MsgBoxAnswer::Yes) {
         DoEvents();
-        gridAccounts->removerow(gridAccounts->currentrow());
+        const int row = gridAccounts->currentrow();
+        if (row >= 1 && row <= gridAccounts->rows())
+            forgetEncryption(*this, gridAccounts->celltext(row, 1));
+        gridAccounts->removerow(row);
         txtAccountsCount->setText(QString::number(gridAccounts->rows()));
         DoEvents();
         MsgBox(editConfirmation(QStringLiteral("The selected account has been deleted.")),

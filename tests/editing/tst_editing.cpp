@@ -4,7 +4,10 @@
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
 #include "editing/rulelistdialog.h"
+#include "scan/pop3/FreePOP.h"
+#include "support/scriptedpop3server.h"
 #include "support/tempfolder.h"
+#include "support/testcertificates.h"
 #include "support/ui/scriptedboxes.h"
 
 #include <QGroupBox>
@@ -121,6 +124,7 @@ private Q_SLOTS:
     void accountChecks();
     void accountAddAndCancel();
     void accountDelete();
+    void accountDeleteForgetsEncryption();
     void pastedLineBreakKeepsFirstLine();
     void listDialogLookKeysAndCancel_data() { listRows(); }
     void listDialogLookKeysAndCancel();
@@ -324,6 +328,64 @@ void EditingTest::accountDelete() {
     QCOMPARE(m_form->txtAccountsCount->text(), QString("0"));
     QCOMPARE(m_boxes->shown().size(), 9);
     QCOMPARE(m_boxes->unexpected(), 0);
+}
+
+// A server that spoke TLS is not logged into without it, until the user deletes its account:
+// the way to tell the program that the provider really stopped offering encryption.
+void EditingTest::accountDeleteForgetsEncryption() {
+    const auto identity = testcerts::selfSigned("IP:127.0.0.1");
+    QVERIFY2(identity, qPrintable(testcerts::lastError()));
+    m_folder->write("certificates/server.pem", identity->certificatePem);
+    m_folder->write("tlsservers.dat", "pop.one.example\r\n");
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(identity->certificate(), identity->key());
+    const auto login = [&server] {
+        server.expectLine("USER dave").reply("+OK").expectLine("PASS pw4").reply("+OK");
+        server.expectLine("STAT").reply("+OK 0 0").quit();
+    };
+    server.reply("+OK ready").stls();
+    login();
+    server.reply("+OK ready").capa({"USER"}).stall(); // STLS taken out on the way
+    server.reply("+OK ready").capa({"USER"});
+    login();
+
+    ubGrid* grid = m_form->gridAccounts;
+    grid->addrow(server.address());
+    grid->setCelltext(4, 2, "dave");
+    grid->setCelltext(4, 3, "pw4");
+    FreePOP* pop = m_form->FreePOP1;
+    const auto session = [&] {
+        pop->setPophostname(grid->celltext(4, 1));
+        pop->setPopusername(grid->celltext(4, 2));
+        pop->setPoppassword(grid->celltext(4, 3));
+        pop->Connect();
+        const int error = pop->ErrorCode();
+        pop->Disconnect();
+        return error;
+    };
+
+    QCOMPARE(session(), 0);
+    QCOMPARE(m_folder->read("tlsservers.dat"), "pop.one.example\r\n127.0.0.1\r\n");
+    QCOMPARE(session(), int(FreePOP::EncryptionMissing));
+    QCOMPARE(server.received().count("PASS pw4"), 1);
+
+    select(grid, 4);
+    m_boxes->answer(MsgBoxAnswer::Yes);
+    m_boxes->answer(MsgBoxAnswer::Ok);
+    m_form->cmdDeleteAccount->click();
+    QCOMPARE(grid->rows(), 3);
+    QCOMPARE(m_boxes->unexpected(), 0);
+    QCOMPARE(m_folder->read("tlsservers.dat"), "pop.one.example\r\n");
+
+    // Added again, the account starts afresh with what the server offers.
+    grid->addrow(server.address());
+    grid->setCelltext(4, 2, "dave");
+    grid->setCelltext(4, 3, "pw4");
+    QCOMPARE(session(), 0);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+    QVERIFY(server.isFinished());
+    QCOMPARE(server.encryptedConnections(), 1);
 }
 
 void EditingTest::pastedLineBreakKeepsFirstLine() {

@@ -3,6 +3,7 @@
 #include "scan/archivepagefile.h"
 #include "scan/pop3/pop3transport.h"
 #include "scan/pop3/serveraddress.h"
+#include "scan/pop3/tlsmemory.h"
 #include "scan/pop3/tlstrust.h"
 #include "scan/sparefiles.h"
 
@@ -519,19 +520,58 @@ bool FreePOP::askCapabilities(const QDeadlineTimer& deadline) {
 // Switches a connection that started in the clear to TLS when the server offers STLS. Nothing of
 // the login has been sent yet, so a failure here costs no secret; and once STLS was offered there
 // is no carrying on in the clear, since an attacker on the way could make the upgrade fail on
-// purpose.
+// purpose. For the same reason a server that must encrypt (a "pop3+stls://" cell) or that has
+// spoken TLS before is not logged into when its offer of STLS is missing: an attacker could have
+// taken it out of the capabilities, or answered CAPA with -ERR.
 bool FreePOP::negotiateTls(const QDeadlineTimer& deadline) {
     if (!askCapabilities(deadline))
         return false;
-    if (m_transport->isEncrypted() || !hasCapability(u"STLS"))
+    // openLink accepted the cell; the host and the scheme do not depend on the default port.
+    const std::optional<ServerAddress> address = parseServerAddress(m_hostname, 0);
+    const QString host = address ? address->host : QString();
+    const bool required = address && address->requireStls;
+    // The session is secure either way; a server that could not be remembered is simply met
+    // afresh next time.
+    const auto rememberTls = [this, &host] {
+        if (!m_tlsMemoryFile.isEmpty())
+            TlsMemory(m_tlsMemoryFile).remember(host);
+    };
+    if (m_transport->isEncrypted()) {
+        rememberTls();
         return true;
+    }
+    if (!hasCapability(u"STLS")) {
+        if (required) {
+            fail(EncryptionMissing,
+                 tr("%1 does not offer encryption (STLS), though the account asks for it with "
+                    "\"pop3+stls://\". The password was not sent.")
+                     .arg(m_connectedTo));
+            return false;
+        }
+        if (!m_tlsMemoryFile.isEmpty() && TlsMemory(m_tlsMemoryFile).remembers(host)) {
+            fail(EncryptionMissing,
+                 tr("%1 did not offer encryption (STLS) this time, though it did before, so "
+                    "someone on the way may be removing it. The password was not sent. If your "
+                    "provider really stopped offering encryption, delete this account and add it "
+                    "again.")
+                     .arg(m_connectedTo));
+            return false;
+        }
+        return true;
+    }
 
     if (!exchange("STLS", Reply::Status, deadline))
         return false;
     if (!m_reader.isPositive()) {
-        fail(StlsRefused, tr("%1 offers encryption (STLS) but refused to start it: %2. The "
-                             "password was not sent.")
-                              .arg(m_connectedTo, serverText()));
+        if (required)
+            fail(EncryptionMissing,
+                 tr("%1 refused to start encryption (STLS), though the account asks for it with "
+                    "\"pop3+stls://\": %2. The password was not sent.")
+                     .arg(m_connectedTo, serverText()));
+        else
+            fail(StlsRefused, tr("%1 offers encryption (STLS) but refused to start it: %2. The "
+                                 "password was not sent.")
+                                  .arg(m_connectedTo, serverText()));
         return false;
     }
     // Anything after the +OK came in the clear and could have been put there by someone on the
@@ -544,6 +584,7 @@ bool FreePOP::negotiateTls(const QDeadlineTimer& deadline) {
     }
     if (!secureLink(deadline))
         return false;
+    rememberTls();
     // What the server said before the upgrade cannot be relied on.
     return askCapabilities(deadline);
 }

@@ -58,11 +58,14 @@ using MessageAnalyzer =
 // carried out.
 //
 // A mail server may be given as "host" (port popport(), 110 unless changed), "host:port",
-// "[IPv6 address]", "[IPv6 address]:port", "pop3://host[:port]" or "pop3s://host[:port]" (see
-// serveraddress.h). "pop3s://" (port 995 unless given) and port 995 mean TLS from the first byte.
-// On any other port the connection starts in the clear; after the greeting the component asks for
-// the server's capabilities (CAPA), and a server that offers STLS is switched to TLS before the
-// login name and password go out. A server that offers no STLS is logged into in the clear.
+// "[IPv6 address]", "[IPv6 address]:port", "pop3://host[:port]", "pop3s://host[:port]" or
+// "pop3+stls://host[:port]" (see serveraddress.h). "pop3s://" (port 995 unless given) and port 995
+// mean TLS from the first byte. On any other port the connection starts in the clear; after the
+// greeting the component asks for the server's capabilities (CAPA), and a server that offers STLS
+// is switched to TLS before the login name and password go out. A server that offers no STLS is
+// logged into in the clear, unless "pop3+stls://" asked for STLS or the server has spoken TLS
+// before (see setTlsMemoryFile): then the log-in fails with EncryptionMissing and nothing of it
+// is sent.
 //
 // Server certificates are checked against the system's trusted roots, the certificates in
 // trustedCertificatesFolder() and the server's name as entered. A certificate that fails the check,
@@ -94,6 +97,7 @@ public:
         CertificateUntrusted = 16, // the server's certificate is not trusted, or not valid
         HostNameMismatch = 17,     // the certificate is valid but made out to another server
         StlsRefused = 18,          // the server offered STLS and then refused it
+        EncryptionMissing = 19,    // no STLS where it was required or had been offered before
     };
     Q_ENUM(Error)
 
@@ -120,6 +124,13 @@ public:
     // (the default): the system's roots only.
     void setTrustedCertificatesFolder(const QString& folder) { m_certificatesFolder = folder; }
     QString trustedCertificatesFolder() const { return m_certificatesFolder; }
+
+    // The file that remembers the servers that have spoken TLS (the program folder's
+    // "tlsservers.dat", see tlsmemory.h). Every server met encrypted is added to it, and a server
+    // in it that offers no STLS on a plain connection is not logged into. A failure to write it
+    // does not fail the log-in. Empty (the default): nothing is remembered.
+    void setTlsMemoryFile(const QString& path) { m_tlsMemoryFile = path; }
+    QString tlsMemoryFile() const { return m_tlsMemoryFile; }
 
     // Bounds on what the server may send (defaults in Pop3Limits); for tests and tuning.
     void setLimits(const Pop3Limits& limits);
@@ -242,6 +253,7 @@ private:
     int m_port = 110;
     int m_timeout = 120;
     QString m_certificatesFolder;
+    QString m_tlsMemoryFile;
 
     std::unique_ptr<Pop3Transport> m_transport;
     Pop3ReplyReader m_reader;

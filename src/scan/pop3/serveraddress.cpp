@@ -72,6 +72,9 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
         if (scheme.compare(QLatin1String("pop3s"), Qt::CaseInsensitive) == 0) {
             address.implicitTls = true;
             address.port = kPop3sPort;
+        } else if (scheme.compare(QLatin1String("pop3+stls"), Qt::CaseInsensitive) == 0) {
+            address.requireStls = true;
+            address.port = kPop3Port;
         } else if (scheme.compare(QLatin1String("pop3"), Qt::CaseInsensitive) != 0) {
             return std::nullopt;
         }
@@ -94,7 +97,10 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
     if (address.host.trimmed().isEmpty() || address.host.contains(QLatin1Char('[')) ||
         address.host.contains(QLatin1Char(']')))
         return std::nullopt;
-    if (address.port == kPop3sPort)
+    // On port 995 the connection is encrypted from the first byte, which is all STLS would give.
+    if (address.port == kPop3sPort) {
         address.implicitTls = true;
+        address.requireStls = false;
+    }
     return address;
 }

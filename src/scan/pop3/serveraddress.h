@@ -10,18 +10,25 @@ struct ServerAddress {
     QString host;
     quint16 port = 0;
     bool implicitTls = false;
+    // Starts in the clear, and the server must switch to TLS with STLS before the log-in: one
+    // that does not offer it is not logged into. Never set together with implicitTls.
+    bool requireStls = false;
 };
 
 // The port of POP3 over implicit TLS; a server reached on it is always spoken to encrypted.
 inline constexpr quint16 kPop3sPort = 995;
 
+// The usual POP3 port, which "pop3+stls://" means when it names none.
+inline constexpr quint16 kPop3Port = 110;
+
 // Reads a mail server cell. Accepted forms:
 //   host, host:port, [address], [address]:port       (brackets for IPv6 addresses)
-//   pop3://host[:port], pop3s://host[:port]          (the scheme in any letter case; the host may
-//                                                     be bracketed; one trailing "/" is allowed)
+//   pop3://host[:port], pop3s://host[:port],         (the scheme in any letter case; the host may
+//   pop3+stls://host[:port]                           be bracketed; one trailing "/" is allowed)
 // A bare address with more than one colon is taken as an IPv6 host without a port. Blanks around
-// the cell are ignored. Without a port, "pop3s://" means port 995 and every other form the given
-// default. "pop3s://" and port 995 mean implicit TLS.
+// the cell are ignored. Without a port, "pop3s://" means port 995, "pop3+stls://" port 110 and
+// every other form the given default. "pop3s://" and port 995 mean implicit TLS; "pop3+stls://"
+// on any other port means STLS is required.
 // Returns nothing when the cell names no usable server: an empty host, a port that is not a number
 // from 1 to 65535, an unknown scheme, a stray or unclosed bracket, a path or a user name in the
 // URL forms.

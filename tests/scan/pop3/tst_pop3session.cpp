@@ -56,6 +56,8 @@ private Q_SLOTS:
     void reachesServerOnItsPort();
     void parsesServerAddresses_data();
     void parsesServerAddresses();
+    void parsesRequiredStls_data();
+    void parsesRequiredStls();
     void brokenServers_data();
     void brokenServers();
     void slowServersTimeOut_data();
@@ -266,6 +268,52 @@ void TestPop3Session::parsesServerAddresses() {
     pop.Connect();
     QCOMPARE(pop.ErrorCode(), int(FreePOP::ConnectionFailed));
     QVERIFY(pop.errorString().contains(cell.trimmed()));
+}
+
+void TestPop3Session::parsesRequiredStls_data() {
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QString>("host"); // empty: not a usable server
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<bool>("stls");
+    // The default port given below is 1110: a required upgrade means the usual port, 110.
+    QTest::newRow("pop3+stls URL") << "pop3+stls://mail.example.com"
+                                   << "mail.example.com" << 110 << false << true;
+    QTest::newRow("any case, port, trailing slash") << " POP3+STLS://Mail.Example.com:1100/ "
+                                                    << "Mail.Example.com" << 1100 << false << true;
+    QTest::newRow("bracketed ipv6") << "pop3+stls://[2001:db8::25]"
+                                    << "2001:db8::25" << 110 << false << true;
+    QTest::newRow("port 995 is TLS from the start") << "pop3+stls://mail.example.com:995"
+                                                    << "mail.example.com" << 995 << true << false;
+    QTest::newRow("plain cells leave the upgrade to the server")
+        << "mail.example.com"
+        << "mail.example.com" << 1110 << false << false;
+    QTest::newRow("pop3 URL") << "pop3://mail.example.com:110"
+                              << "mail.example.com" << 110 << false << false;
+    QTest::newRow("pop3s URL") << "pop3s://mail.example.com"
+                               << "mail.example.com" << 995 << true << false;
+    QTest::newRow("no host") << "pop3+stls://:110"
+                             << "" << 0 << false << false;
+    QTest::newRow("a path") << "pop3+stls://mail.example.com/inbox"
+                            << "" << 0 << false << false;
+    QTest::newRow("misspelt scheme") << "pop3+tls://mail.example.com"
+                                     << "" << 0 << false << false;
+}
+
+void TestPop3Session::parsesRequiredStls() {
+    QFETCH(QString, cell);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    QFETCH(bool, tls);
+    QFETCH(bool, stls);
+    const std::optional<ServerAddress> address = parseServerAddress(cell, 1110);
+    QCOMPARE(address.has_value(), !host.isEmpty());
+    if (!address)
+        return;
+    QCOMPARE(address->host, host);
+    QCOMPARE(int(address->port), port);
+    QCOMPARE(address->implicitTls, tls);
+    QCOMPARE(address->requireStls, stls);
 }
 
 void TestPop3Session::brokenServers_data() {

@@ -1,12 +1,14 @@
 // Encrypted connections against the scripted server: when the client upgrades, what it trusts, and
 // that no failure lets the login name or the password out.
 #include "scan/pop3/FreePOP.h"
+#include "scan/pop3/tlsmemory.h"
 #include "support/scriptedpop3server.h"
 #include "support/tempfolder.h"
 #include "support/testcertificates.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTest>
 
 #include <memory>
@@ -62,6 +64,13 @@ private Q_SLOTS:
     void certificateTrust();
     void implicitTlsMeetsNoTls();
     void largeMessagesComeThroughWhole();
+    void missingStlsAfterEncryptionIsRefused_data();
+    void missingStlsAfterEncryptionIsRefused();
+    void requiredStls_data();
+    void requiredStls();
+    void unwritableMemoryDoesNotStopLogIn_data();
+    void unwritableMemoryDoesNotStopLogIn();
+    void memoryFile();
 
 private:
     // The server's identities, all for 127.0.0.1 and localhost unless named otherwise.
@@ -382,6 +391,198 @@ void TestPop3Tls::largeMessagesComeThroughWhole() {
     QCOMPARE(pop->ErrorCode(), 0);
     QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
     QVERIFY(server.isFinished());
+}
+
+void TestPop3Tls::missingStlsAfterEncryptionIsRefused_data() {
+    QTest::addColumn<bool>("firstImplicit"); // the first session on pop3s://, else with STLS
+    QTest::addColumn<QByteArray>("capa");    // the later server's answer to CAPA
+    QTest::newRow("STLS left out of the capabilities")
+        << false << QByteArray("+OK\r\nTOP\r\nUSER\r\nUIDL\r\n.\r\n");
+    QTest::newRow("CAPA refused") << false << QByteArray("-ERR unknown command\r\n");
+    QTest::newRow("met over pop3s:// before, no STLS on the plain port")
+        << true << QByteArray("+OK\r\nUSER\r\n.\r\n");
+}
+
+// Someone on the way takes STLS out of what a server offers, to get the password in the clear. A
+// server once met encrypted, on any port, is not logged into without it.
+void TestPop3Tls::missingStlsAfterEncryptionIsRefused() {
+    QFETCH(bool, firstImplicit);
+    QFETCH(QByteArray, capa);
+
+    TempFolder folder;
+    folder.write(QStringLiteral("certificates/server.pem"), m_selfSigned.certificatePem);
+    const QString memory = folder.file(QStringLiteral("tlsservers.dat"));
+
+    ScriptedPop3Server secure;
+    QVERIFY(secure.listen());
+    secure.setTlsIdentity(m_selfSigned.certificate(), m_selfSigned.key());
+    secure.setImplicitTls(firstImplicit);
+    secure.reply("+OK ready");
+    if (!firstImplicit)
+        secure.stls();
+    scriptLogin(secure, 0);
+    secure.quit();
+    const QString secureCell = firstImplicit
+                                   ? QStringLiteral("pop3s://127.0.0.1:%1").arg(secure.port())
+                                   : secure.address();
+    auto pop = clientFor(secureCell, folder.file(QStringLiteral("certificates")));
+    pop->setTlsMemoryFile(memory);
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(pop->isEncrypted());
+    pop->Disconnect();
+    QVERIFY2(secure.failure().isEmpty(), qPrintable(secure.failure()));
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")), QByteArray("127.0.0.1\r\n"));
+
+    // The same host on another port, now without STLS.
+    ScriptedPop3Server stripped;
+    QVERIFY(stripped.listen());
+    stripped.reply("+OK ready").expectLine(QStringLiteral("CAPA")).send(capa).stall();
+    pop->setPophostname(stripped.address());
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::EncryptionMissing));
+    QVERIFY2(pop->errorString().contains(QLatin1String("did not offer encryption")),
+             qPrintable(pop->errorString()));
+    QVERIFY(pop->errorString().contains(QLatin1String("delete this account and add it again")));
+    QVERIFY(!sentAnythingOfTheLogin(stripped));
+    QTRY_VERIFY(!stripped.hasClient());
+    QVERIFY2(stripped.failure().isEmpty(), qPrintable(stripped.failure()));
+    // Still remembered: the next attempt is refused as well.
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")), QByteArray("127.0.0.1\r\n"));
+}
+
+void TestPop3Tls::requiredStls_data() {
+    QTest::addColumn<QByteArray>("capa"); // the server's answer to CAPA
+    QTest::addColumn<QByteArray>("stls"); // its answer to STLS; empty when none is expected
+    QTest::addColumn<int>("error");
+    QTest::newRow("no STLS offered")
+        << QByteArray("+OK\r\nUSER\r\n.\r\n") << QByteArray() << int(FreePOP::EncryptionMissing);
+    QTest::newRow("CAPA refused") << QByteArray("-ERR what?\r\n") << QByteArray()
+                                  << int(FreePOP::EncryptionMissing);
+    QTest::newRow("STLS offered, then refused")
+        << QByteArray("+OK\r\nSTLS\r\n.\r\n") << QByteArray("-ERR not now\r\n")
+        << int(FreePOP::EncryptionMissing);
+    QTest::newRow("STLS offered and started")
+        << QByteArray("+OK\r\nSTLS\r\n.\r\n") << QByteArray("+OK go ahead\r\n") << 0;
+}
+
+// "pop3+stls://" asks for encryption from the very first session, on the usual port or another.
+void TestPop3Tls::requiredStls() {
+    QFETCH(QByteArray, capa);
+    QFETCH(QByteArray, stls);
+    QFETCH(int, error);
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(m_selfSigned.certificate(), m_selfSigned.key());
+    server.reply("+OK ready").expectLine(QStringLiteral("CAPA")).send(capa);
+    if (!stls.isEmpty())
+        server.expectLine(QStringLiteral("STLS")).send(stls);
+    if (error == 0) {
+        server.startTls();
+        scriptLogin(server, 1);
+        server.quit();
+    } else {
+        server.stall();
+    }
+
+    TempFolder folder;
+    folder.write(QStringLiteral("certificates/server.pem"), m_selfSigned.certificatePem);
+    auto pop = clientFor(QStringLiteral("pop3+stls://127.0.0.1:%1").arg(server.port()),
+                         folder.file(QStringLiteral("certificates")));
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), error);
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+    if (error != 0) {
+        QVERIFY2(pop->errorString().contains(QLatin1String("pop3+stls://")),
+                 qPrintable(pop->errorString()));
+        QVERIFY(!sentAnythingOfTheLogin(server));
+        QTRY_VERIFY(!server.hasClient());
+        return;
+    }
+    QVERIFY(pop->isEncrypted());
+    QCOMPARE(pop->MessageCount(), 1);
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(server.isFinished());
+}
+
+void TestPop3Tls::unwritableMemoryDoesNotStopLogIn_data() {
+    QTest::addColumn<QString>("blocker"); // what stands in the way of writing the memory
+    QTest::newRow("a file where its folder should be") << "folder";
+    QTest::newRow("a read-only memory file") << "read-only";
+}
+
+// The session is secure whether or not the server could be remembered.
+void TestPop3Tls::unwritableMemoryDoesNotStopLogIn() {
+    QFETCH(QString, blocker);
+
+    TempFolder folder;
+    folder.write(QStringLiteral("certificates/server.pem"), m_selfSigned.certificatePem);
+    QString memory;
+    if (blocker == "folder") {
+        folder.write(QStringLiteral("program"), "not a folder");
+        memory = folder.file(QStringLiteral("program/tlsservers.dat"));
+    } else {
+        folder.write(QStringLiteral("tlsservers.dat"), "pop.example.org\r\n");
+        memory = folder.file(QStringLiteral("tlsservers.dat"));
+        QFile::setPermissions(memory, QFileDevice::ReadOwner);
+    }
+
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.setTlsIdentity(m_selfSigned.certificate(), m_selfSigned.key());
+    server.reply("+OK ready").stls();
+    scriptLogin(server, 1);
+    server.quit();
+    auto pop = clientFor(server.address(), folder.file(QStringLiteral("certificates")));
+    pop->setTlsMemoryFile(memory);
+    pop->Connect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(pop->isEncrypted());
+    QCOMPARE(pop->MessageCount(), 1);
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), 0);
+    QVERIFY(server.isFinished());
+    if (blocker == "read-only") {
+        // Written or not (privileges may let the write through), no host is lost.
+        QFile::setPermissions(memory, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(TlsMemory(memory).remembers(QStringLiteral("pop.example.org")));
+    }
+}
+
+// The memory file as other programs and later versions meet it.
+void TestPop3Tls::memoryFile() {
+    TempFolder folder;
+    const QString path = folder.file(QStringLiteral("tlsservers.dat"));
+    QVERIFY(!TlsMemory(path).remembers(QStringLiteral("pop.example.org")));
+
+    // Hosts are kept in lower case, one a line with CR LF, for the owner only.
+    QVERIFY(TlsMemory(path).remember(QStringLiteral("Pop.Example.ORG")));
+    QVERIFY(TlsMemory(path).remember(QStringLiteral("2001:db8::25")));
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")),
+             QByteArray("pop.example.org\r\n2001:db8::25\r\n"));
+    QCOMPARE(QFile::permissions(path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QVERIFY(TlsMemory(path).remembers(QStringLiteral("POP.example.org")));
+    QVERIFY(!TlsMemory(path).remembers(QStringLiteral("example.org")));
+
+    // A host already there does not rewrite the file, written by hand as it may be.
+    folder.write(QStringLiteral("tlsservers.dat"), "Pop.Example.org\nmail.example.net");
+    QVERIFY(TlsMemory(path).remember(QStringLiteral("pop.example.org")));
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")),
+             QByteArray("Pop.Example.org\nmail.example.net"));
+    QVERIFY(TlsMemory(path).remembers(QStringLiteral("mail.example.net")));
+
+    // Forgetting one host keeps the others; forgetting one not there changes nothing.
+    QVERIFY(TlsMemory(path).forget(QStringLiteral("POP.EXAMPLE.ORG")));
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")), QByteArray("mail.example.net\r\n"));
+    QVERIFY(TlsMemory(path).forget(QStringLiteral("pop.example.org")));
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")), QByteArray("mail.example.net\r\n"));
+
+    // A host that would break the file into two lines is not stored.
+    QVERIFY(!TlsMemory(path).remember(QStringLiteral("evil.example\r\npop.example.org")));
+    QCOMPARE(folder.read(QStringLiteral("tlsservers.dat")), QByteArray("mail.example.net\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestPop3Tls)
