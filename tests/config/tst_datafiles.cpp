@@ -29,7 +29,6 @@ private Q_SLOTS:
     void writeFailureKeepsOldFile();
     void failedWritesKeepOldFileAndTellWhy_data();
     void failedWritesKeepOldFileAndTellWhy();
-    void notSavedBoxText_data();
     void notSavedBoxText();
     void ownerOnlyPermissions();
     void accountLines_data();
@@ -174,33 +173,16 @@ void DataFilesTest::failedWritesKeepOldFileAndTellWhy() {
              QStringList{"keywords.dat"});
 }
 
-void DataFilesTest::notSavedBoxText_data() {
-    QTest::addColumn<QList<FileNotSaved>>("files");
-    QTest::addColumn<QString>("text");
-    const QString unchanged = " The files as they were before are unchanged.";
-    QTest::newRow("one file") << QList<FileNotSaved>{{"keywords.dat", "No space left on device"}}
-                              << "These files could not be saved: keywords.dat (No space left on "
-                                 "device)." +
-                                     unchanged;
-    QTest::newRow("one reason for all")
-        << QList<FileNotSaved>{{"accounts.dat", "Permission denied"},
-                               {"keywords.dat", "Permission denied"}}
-        << "These files could not be saved: accounts.dat, keywords.dat (Permission denied)." +
-               unchanged;
-    // Files keep the order they were written in; each reason follows the files it applies to.
-    QTest::newRow("reasons in turn")
-        << QList<FileNotSaved>{{"stats.dat", "Is a directory"},
-                               {"accounts.dat", "Permission denied"},
-                               {"whitelist.dat", "Permission denied"},
-                               {"keywords.dat", "Is a directory"}}
-        << "These files could not be saved: stats.dat (Is a directory), accounts.dat, "
-           "whitelist.dat (Permission denied), keywords.dat (Is a directory)." +
-               unchanged;
-}
-
 void DataFilesTest::notSavedBoxText() {
-    QFETCH(QList<FileNotSaved>, files);
-    QTEST(filesNotSavedText(files), "text");
+    // Files keep the order they were written in; each reason follows the files it applies to.
+    const QList<FileNotSaved> files{{"stats.dat", "Is a directory"},
+                                    {"accounts.dat", "Permission denied"},
+                                    {"whitelist.dat", "Permission denied"},
+                                    {"keywords.dat", "Is a directory"}};
+    QCOMPARE(filesNotSavedText(files),
+             QString("These files could not be saved: stats.dat (Is a directory), accounts.dat, "
+                     "whitelist.dat (Permission denied), keywords.dat (Is a directory). The "
+                     "files as they were before are unchanged."));
 }
 
 void DataFilesTest::ownerOnlyPermissions() {
