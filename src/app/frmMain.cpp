@@ -283,6 +283,8 @@ frmSplash& frmMain::splash() {
 void frmMain::Form_Load() {
     SSTab1->setCurrentIndex(0);
     Label17->setText(QStringLiteral("Corvanta - Simple and effective anti-spam protection."));
+    // The notice of a pass whose counters were not saved goes with the text it belonged to.
+    Label17->setToolTip(QString());
     DoEvents();
     splash().label->setText(QStringLiteral("Now Loading. Please wait."));
 

@@ -3,8 +3,10 @@
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "app/msgbox.h"
 #include "config/accountline.h"
 #include "config/datafilenames.h"
+#include "config/savefailures.h"
 #include "config/statsio.h"
 #include "config/textfile.h"
 #include "config/ubGrid.h"
@@ -13,9 +15,11 @@
 
 namespace {
 // Writes one grid's rows, showing "Updating <row> <what>." as it goes. The text is set when the
-// window gets to show it (before a yield, and for the last row), not for every row.
+// window gets to show it (before a yield, and for the last row), not for every row. A file that
+// could not be written is added to notSaved.
 void saveList(frmMain& form, ubGrid* grid, const QString& file, const QString& what,
-              bool yieldPerRow, QFileDevice::Permissions permissions = {}) {
+              bool yieldPerRow, QList<FileNotSaved>& notSaved,
+              QFileDevice::Permissions permissions = {}) {
     QLabel* progress = form.splash().label;
     auto showProgress = [&](int row) {
         progress->setText(QStringLiteral("Updating ") + QString::number(row) + QLatin1Char(' ') +
@@ -35,12 +39,17 @@ void saveList(frmMain& form, ubGrid* grid, const QString& file, const QString& w
         else
             lines.append(grid->celltext(row, 1));
     }
-    writeTextLines(form.pathInFolder(file), lines, permissions);
+    QString reason;
+    if (!writeTextLines(form.pathInFolder(file), lines, permissions, &reason))
+        notSaved.append({file, reason});
 }
 } // namespace
 
 void module_update_config(frmMain& form) {
-    writeStatsFile(form);
+    QList<FileNotSaved> notSaved;
+    QString reason;
+    if (!writeStatsFile(form, &reason))
+        notSaved.append({datafile::stats(), reason});
 
     frmSplash& splash = form.splash();
     splash.show();
@@ -48,12 +57,17 @@ void module_update_config(frmMain& form) {
     DoEvents();
 
     saveList(form, form.gridAccounts, datafile::accounts(), QStringLiteral("accounts"), true,
-             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+             notSaved, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     saveList(form, form.gridwhitelist, datafile::whitelist(), QStringLiteral("whitelist addresses"),
-             false);
+             false, notSaved);
     saveList(form, form.gridblacklist, datafile::blacklist(), QStringLiteral("blacklist addresses"),
-             false);
-    saveList(form, form.gridkeywords, datafile::keywords(), QStringLiteral("keywords"), false);
+             false, notSaved);
+    saveList(form, form.gridkeywords, datafile::keywords(), QStringLiteral("keywords"), false,
+             notSaved);
 
     splash.hide();
+    // One box for the whole save: the edits are still in the window, so the user can make room
+    // or fix the folder and press Update again.
+    if (!notSaved.isEmpty())
+        MsgBox(filesNotSavedText(notSaved), MsgBoxButtons::Ok, appTitle());
 }

@@ -62,6 +62,7 @@ StatsValues statsFromWindow(const frmMain& form) {
     return values;
 }
 
-bool writeStatsFile(const frmMain& form) {
-    return writeTextLines(form.pathInFolder(datafile::stats()), statsLines(statsFromWindow(form)));
+bool writeStatsFile(const frmMain& form, QString* reason) {
+    return writeTextLines(form.pathInFolder(datafile::stats()), statsLines(statsFromWindow(form)),
+                          {}, reason);
 }

@@ -13,5 +13,5 @@ void readStatsFile(frmMain& form);
 StatsValues statsFromWindow(const frmMain& form);
 
 // Rewrites stats.dat from the window. Returns false when it could not be written; the old file
-// then stays whole.
-bool writeStatsFile(const frmMain& form);
+// then stays whole, and reason, when given, says why.
+bool writeStatsFile(const frmMain& form, QString* reason = nullptr);

@@ -3,8 +3,13 @@
 #include "config/windows1252.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+
+#include <cerrno>
+#include <system_error>
+#include <unistd.h>
 
 namespace {
 // A U+FEFF at the start of a line belongs to the entry: only the file's first bytes can be a byte
@@ -26,6 +31,28 @@ bool isValidUtf8(const QByteArray& bytes) {
     // decode() converts at once; the call operator alone would defer the work and the check.
     const QString text = utf8.decode(bytes);
     return !utf8.hasError();
+}
+
+// The system's words for an error number ("No space left on device").
+QString systemMessage(int error) {
+    return QString::fromStdString(std::generic_category().message(error));
+}
+
+// Writes all bytes to an open file. False, with errno saying why, when the disk does not take
+// all of them; a short write is retried, so the error that cut it short comes to light.
+bool writeAll(int fd, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        const ssize_t written = ::write(fd, bytes.data(), size_t(bytes.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        bytes = bytes.sliced(written);
+    }
+    return true;
 }
 } // namespace
 
@@ -83,18 +110,36 @@ QByteArray joinTextLines(const QStringList& lines) {
 }
 
 bool writeTextLines(const QString& path, const QStringList& lines,
-                    QFileDevice::Permissions permissions) {
+                    QFileDevice::Permissions permissions, QString* reason) {
+    auto failed = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    // QSaveFile words these two refusals its own way, one of them with the whole path; the user
+    // is told what the system says.
+    const QFileInfo target(path);
+    if (target.isDir())
+        return failed(systemMessage(EISDIR));
+    if (target.exists() && !target.isWritable())
+        return failed(systemMessage(EACCES));
+
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return failed(file.errorString());
     if (permissions && !file.setPermissions(permissions)) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        return false;
+        return failed(why);
     }
-    const QByteArray bytes = joinTextLines(lines);
-    if (file.write(bytes) != bytes.size()) {
+    // Written and synced here rather than through QSaveFile's buffer: the flush in its commit()
+    // does not notice a full disk and would put the truncated file in place of the old one.
+    if (!writeAll(file.handle(), joinTextLines(lines)) || ::fsync(file.handle()) != 0) {
+        const QString why = systemMessage(errno);
         file.cancelWriting();
-        return false;
+        return failed(why);
     }
-    return file.commit();
+    if (!file.commit())
+        return failed(file.errorString());
+    return true;
 }

@@ -23,6 +23,8 @@ QByteArray joinTextLines(const QStringList& lines);
 // Writes the lines to a temporary file in the same folder and renames it over the old file
 // only when it is complete, so a crash or a full disk never leaves a truncated file. When
 // permissions are given, the file gets exactly those (a file holding passwords is made
-// readable by its owner only). Returns false on any failure; the old file then stays as it was.
+// readable by its owner only). Returns false on any failure (the folder or the file refused, the
+// disk full, the rename refused); the old file then stays as it was, and reason, when given,
+// says why in the system's words ("Permission denied", "No space left on device").
 bool writeTextLines(const QString& path, const QStringList& lines,
-                    QFileDevice::Permissions permissions = {});
+                    QFileDevice::Permissions permissions = {}, QString* reason = nullptr);

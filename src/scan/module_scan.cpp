@@ -4,6 +4,7 @@
 #include "app/frmMain.h"
 #include "app/msgbox.h"
 #include "config/checkvalue.h"
+#include "config/savefailures.h"
 #include "config/statsio.h"
 #include "config/ubGrid.h"
 #include "scan/archivename.h"
@@ -404,6 +405,14 @@ void module_scan(frmMain& form) {
         scanAccount(form, pop, lists, ahead, row);
 
     form.Label17->setText(closingStatus());
-    // A file that cannot be written leaves the counts in the window; nothing is reported.
-    writeStatsFile(form);
+    // A stats.dat that cannot be written leaves the counts in the window, and the status line
+    // says so until something else is written there; a box would pile up with automatic passes.
+    // The line is too narrow for the whole notice, so its tooltip holds it in full.
+    QString reason;
+    if (writeStatsFile(form, &reason)) {
+        form.Label17->setToolTip(QString());
+    } else {
+        form.Label17->setText(closingStatus() + statsNotSavedNotice(reason));
+        form.Label17->setToolTip(form.Label17->text());
+    }
 }

@@ -5,8 +5,10 @@ class frmMain;
 // The scan pass: every account of gridAccounts in row order, every message waiting on its
 // server fetched and judged against the lists; spam archived in SpamDeleted, announced and
 // deleted; the counters of the statistics frame kept current message by message; stats.dat
-// saved at the end. Progress goes to the status line Label17. The window stays usable: the pass
-// yields before each message, after loading it and while it classifies.
+// saved at the end. Progress goes to the status line Label17; when stats.dat cannot be written,
+// a notice with the reason follows the closing text there, and the counters stay in the window.
+// The window stays usable: the pass yields before each message, after loading it and while it
+// classifies.
 //
 // A request that arrives while a pass runs (from one of its yields or while the spam notice is
 // open) is ignored: the one POP3 component serves one pass at a time.

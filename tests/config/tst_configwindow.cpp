@@ -3,18 +3,23 @@
 #include "app/frmSplash.h"
 #include "config/checkvalue.h"
 #include "config/ubGrid.h"
+#include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+
+#include <optional>
 
 namespace {
 QStringList counters(const frmMain& f) {
@@ -44,6 +49,23 @@ QStringList comboItems(const QComboBox* combo) {
 
 const QByteArray kFullStats =
     "1\r\n2\r\n3\r\n4\r\n41\r\n999\r\n 0 \r\n15\r\n 1 \r\n 1 \r\n 2 \r\n 1 \r\n";
+
+// The five data files of a program folder that has been saved before.
+const QList<std::pair<QString, QByteArray>> kSavedFiles{
+    {"stats.dat", kFullStats},
+    {"accounts.dat", "pop.example.org,alice,secret\r\n"},
+    {"whitelist.dat", "friend@example.org\r\n"},
+    {"blacklist.dat", "spam.example\r\n"},
+    {"keywords.dat", "lottery\r\n"}};
+
+// An edit in every grid and a counter, so that each of the five files would change.
+void editEverything(frmMain& form) {
+    form.gridAccounts->setCelltext(1, 3, "new secret");
+    form.gridwhitelist->addrow("other@example.org");
+    form.gridblacklist->addrow("junk.example");
+    form.gridkeywords->addrow("prize");
+    form.txtEmailsBlockedCount->setText("42");
+}
 } // namespace
 
 class ConfigWindowTest : public QObject {
@@ -60,6 +82,9 @@ private Q_SLOTS:
     void updateWritesExactBytes();
     void updateThenReloadRoundTrips();
     void updateWithEmptyGridsWritesEmptyFiles();
+    void updateKeepsEveryFileItCannotWrite_data();
+    void updateKeepsEveryFileItCannotWrite();
+    void updateNamesOnlyTheFileNotSaved();
     void reloadDiscardsEdits();
     void reloadWithoutStatsZeroesCounters();
     void largeListsLoadAndSave();
@@ -225,8 +250,11 @@ void ConfigWindowTest::updateWritesExactBytes() {
     form.txtEmailsBlockedCount->setText("41");
     setCheckValue(form.checkwhitelist, 1);
     form.combominutes->setEditText("abc");
+    ScriptedBoxes boxes;
     form.cmdupdateconfig_Click();
 
+    // A save that worked says nothing.
+    QVERIFY(boxes.shown().isEmpty());
     QCOMPARE(folder.read("accounts.dat"), QByteArray("pop.example.org,me,p,w\r\nabc,,\r\n"));
     const auto others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
                         QFileDevice::WriteOther;
@@ -279,6 +307,93 @@ void ConfigWindowTest::updateWithEmptyGridsWritesEmptyFiles() {
         QCOMPARE(folder.read(name), QByteArray());
     }
     QCOMPARE(folder.read("stats.dat").count("\r\n"), 12);
+}
+
+void ConfigWindowTest::updateKeepsEveryFileItCannotWrite_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    // Stops the superuser as well.
+    QTest::newRow("disk full") << "disk full"
+                               << "File too large";
+    // Skipped where folder permissions do not stop writes (the superuser).
+    QTest::newRow("read-only folder") << "read-only folder"
+                                      << "Permission denied";
+}
+
+void ConfigWindowTest::updateKeepsEveryFileItCannotWrite() {
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    TempFolder folder;
+    for (const auto& [name, bytes] : kSavedFiles)
+        folder.write(name, bytes);
+    frmMain form(folder.path());
+    form.Form_Load();
+    editEverything(form);
+    ScriptedBoxes boxes;
+    boxes.answer(MsgBoxAnswer::Ok);
+
+    const auto writable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(folder.path(), writable); });
+    std::optional<FileSizeLimit> full;
+    if (fault == "disk full") {
+        full.emplace(4);
+        if (!full->active())
+            QSKIP("no file size limit available");
+    } else {
+        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        if (QFile(folder.file("probe")).open(QIODevice::WriteOnly))
+            QSKIP("running with privileges that ignore folder permissions");
+    }
+    form.cmdupdateconfig_Click();
+    full.reset();
+    QFile::setPermissions(folder.path(), writable);
+
+    // One box after the save, naming every file in the order of the save.
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(boxes.unexpected(), 0);
+    const MsgBoxRequest box = boxes.shown().first();
+    QCOMPARE(box.text, "These files could not be saved: stats.dat, accounts.dat, whitelist.dat, "
+                       "blacklist.dat, keywords.dat (" +
+                           reason + "). The files as they were before are unchanged.");
+    QCOMPARE(box.title, QString("Corvanta"));
+    QCOMPARE(box.buttons, MsgBoxButtons::Ok);
+    QVERIFY(!form.splash().isVisible());
+    for (const auto& [name, bytes] : kSavedFiles)
+        QCOMPARE(folder.read(name), bytes);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 5);
+
+    // The edits are still in the window: once the files can be written, Update saves them.
+    form.cmdupdateconfig_Click();
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(folder.read("whitelist.dat"),
+             QByteArray("friend@example.org\r\nother@example.org\r\n"));
+    QCOMPARE(folder.read("accounts.dat"), QByteArray("pop.example.org,alice,new secret\r\n"));
+}
+
+void ConfigWindowTest::updateNamesOnlyTheFileNotSaved() {
+    TempFolder folder;
+    // A folder where blacklist.dat belongs: not even the superuser can write that file.
+    folder.write("blacklist.dat/kept.txt", "kept\r\n");
+    frmMain form(folder.path());
+    form.Form_Load();
+    form.gridwhitelist->addrow("friend@example.org");
+    form.gridblacklist->addrow("spam.example");
+    form.gridkeywords->addrow("lottery");
+    ScriptedBoxes boxes;
+    boxes.answer(MsgBoxAnswer::Ok);
+
+    form.cmdupdateconfig_Click();
+
+    QCOMPARE(boxes.shown().size(), 1);
+    QCOMPARE(boxes.shown().first().text,
+             QString("These files could not be saved: blacklist.dat (Is a directory). The files "
+                     "as they were before are unchanged."));
+    QCOMPARE(folder.read("blacklist.dat/kept.txt"), QByteArray("kept\r\n"));
+    // The files before and after it were written all the same.
+    QCOMPARE(folder.read("stats.dat").count("\r\n"), 12);
+    QCOMPARE(folder.read("whitelist.dat"), QByteArray("friend@example.org\r\n"));
+    QCOMPARE(folder.read("keywords.dat"), QByteArray("lottery\r\n"));
+    QVERIFY(folder.exists("accounts.dat"));
 }
 
 void ConfigWindowTest::reloadDiscardsEdits() {

@@ -1,11 +1,16 @@
 // The data files' byte layout and the rules for reading them back.
 #include "config/accountline.h"
+#include "config/savefailures.h"
 #include "config/statsfile.h"
 #include "config/textfile.h"
+#include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <optional>
 
 namespace {
 constexpr auto kAnyoneButOwner = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
@@ -22,6 +27,9 @@ private Q_SLOTS:
     void windowsBytesSurvive();
     void writeReplacesWholeFileAtomically();
     void writeFailureKeepsOldFile();
+    void failedWritesKeepOldFileAndTellWhy_data();
+    void failedWritesKeepOldFileAndTellWhy();
+    void notSavedBoxText();
     void ownerOnlyPermissions();
     void accountLines_data();
     void accountLines();
@@ -114,10 +122,67 @@ void DataFilesTest::writeFailureKeepsOldFile() {
                                        QFileDevice::ExeOwner);
         QSKIP("running with privileges that ignore folder permissions");
     }
-    QVERIFY(!writeTextLines(sub + QStringLiteral("/keywords.dat"), {QStringLiteral("new")}));
+    QString reason;
+    QVERIFY(!writeTextLines(sub + QStringLiteral("/keywords.dat"), {QStringLiteral("new")}, {},
+                            &reason));
     QFile::setPermissions(sub,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(folder.read(QStringLiteral("sub/keywords.dat")), QByteArray("old\r\n"));
+    QCOMPARE(reason, QStringLiteral("Permission denied"));
+}
+
+void DataFilesTest::failedWritesKeepOldFileAndTellWhy_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<QString>("reason");
+    // A short file is held back in memory and goes to the disk only at the end, a long one
+    // goes at once: the disk may fill up at either point.
+    QTest::newRow("disk full at the end") << "size limit" << 3 << "File too large";
+    QTest::newRow("disk full while writing") << "size limit" << 20000 << "File too large";
+    QTest::newRow("folder in its place") << "folder" << 3 << "Is a directory";
+}
+
+void DataFilesTest::failedWritesKeepOldFileAndTellWhy() {
+    QFETCH(QString, fault);
+    QFETCH(int, entries);
+    QFETCH(QString, reason);
+    TempFolder folder;
+    const QByteArray old("old entry\r\n");
+    const QString oldFile = fault == "folder" ? "keywords.dat/old.dat" : "keywords.dat";
+    folder.write(oldFile, old);
+    QStringList lines;
+    for (int i = 0; i < entries; ++i)
+        lines.append(QStringLiteral("new entry %1").arg(i));
+
+    QString why = QStringLiteral("not set");
+    bool written = true;
+    {
+        std::optional<FileSizeLimit> limit;
+        if (fault == "size limit")
+            limit.emplace(old.size());
+        if (!limit || limit->active())
+            written = writeTextLines(folder.file("keywords.dat"), lines, {}, &why);
+        else
+            why = QStringLiteral("file size limit not available");
+    }
+    QVERIFY(!written);
+    QCOMPARE(why, reason);
+    QCOMPARE(folder.read(oldFile), old);
+    // No temporary file is left behind.
+    QCOMPARE(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"keywords.dat"});
+}
+
+void DataFilesTest::notSavedBoxText() {
+    // Files keep the order they were written in; each reason follows the files it applies to.
+    const QList<FileNotSaved> files{{"stats.dat", "Is a directory"},
+                                    {"accounts.dat", "Permission denied"},
+                                    {"whitelist.dat", "Permission denied"},
+                                    {"keywords.dat", "Is a directory"}};
+    QCOMPARE(filesNotSavedText(files),
+             QString("These files could not be saved: stats.dat (Is a directory), accounts.dat, "
+                     "whitelist.dat (Permission denied), keywords.dat (Is a directory). The "
+                     "files as they were before are unchanged."));
 }
 
 void DataFilesTest::ownerOnlyPermissions() {

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void markupFromMailStaysText();
     void archiveFailureKeepsTheMessage();
     void countersAndStatisticsAtTheEnd();
+    void statisticsNotSavedShownUntilTheNextPass();
     void passesWithoutWork();
     void listEditsDuringAPassCount();
     void beyondSixteenBitCounts();
@@ -275,6 +277,43 @@ void TestScanWindow::countersAndStatisticsAtTheEnd() {
     QCOMPARE(w.form.Label17->text(), kClosing);
     QCOMPARE(w.folder.read("stats.dat"),
              "9\r\n0\r\n0\r\n0\r\n42\r\n1000002\r\n 0 \r\n15\r\n 1 \r\n 0 \r\n 2 \r\n 1 \r\n");
+}
+
+void TestScanWindow::statisticsNotSavedShownUntilTheNextPass() {
+    const QString notSaved = kClosing + " - counters not saved to stats.dat: Is a directory";
+    ScanWindow w;
+    w.account({mailMessage("A <a@x.example>", "hi")});
+    w.form.txttotalemailsever->setText("10");
+    // A folder where stats.dat belongs: not even the superuser can write the file.
+    w.folder.write("stats.dat/kept.txt", "kept");
+    NoticeRecorder notices(w.form);
+
+    w.form.cmdscannow_Click();
+
+    QCOMPARE(w.form.Label17->text(), notSaved);
+    QCOMPARE(w.form.Label17->toolTip(), notSaved);
+    QCOMPARE(w.form.txttotalemailsever->text(), "11");
+    QVERIFY(notices.notices.isEmpty());
+    // The window's own events leave the line alone.
+    QCoreApplication::processEvents();
+    QCOMPARE(w.form.Label17->text(), notSaved);
+
+    // The next pass that saves shows the closing text alone.
+    QVERIFY(QDir(w.folder.file("stats.dat")).removeRecursively());
+    w.form.cmdscannow_Click();
+    QCOMPARE(w.form.Label17->text(), kClosing);
+    QVERIFY(w.form.Label17->toolTip().isEmpty());
+    QCOMPARE(w.folder.read("stats.dat").split('\n').value(5), "12\r");
+
+    // Reload reads the counters back from the file and the title replaces the notice.
+    QVERIFY(QFile::remove(w.folder.file("stats.dat")));
+    w.folder.write("stats.dat/kept.txt", "kept");
+    w.form.cmdscannow_Click();
+    QCOMPARE(w.form.Label17->text(), notSaved);
+    w.form.cmdreloadconfig_Click();
+    QCOMPARE(w.form.Label17->text(), "Corvanta - Simple and effective anti-spam protection.");
+    QVERIFY(w.form.Label17->toolTip().isEmpty());
+    QVERIFY(notices.notices.isEmpty());
 }
 
 void TestScanWindow::passesWithoutWork() {
