@@ -20,7 +20,8 @@
 //
 // The fixture serves every mailbox twice: in the clear on server(), which offers no STLS, and over
 // TLS (serverStls(), serverImplicitTls()) with a certificate from a test CA. A client trusts that
-// CA when caCertificatePem() is placed in the "certificates" folder of its program folder.
+// CA when caCertificatePem() is placed in the "certificates/authorities" folder of its program
+// folder.
 class DovecotMailbox {
 public:
     DovecotMailbox();

@@ -41,6 +41,12 @@ QByteArray configuration(const QString& commonName, const QString& names) {
     text += "[authority]\nbasicConstraints = critical, CA:TRUE\n"
             "keyUsage = critical, keyCertSign, cRLSign\n"
             "subjectKeyIdentifier = hash\n";
+    // What "openssl req -x509" puts into a certificate by default: it may issue others.
+    text += "[selfserver]\nbasicConstraints = critical, CA:TRUE\n"
+            "subjectKeyIdentifier = hash\n"
+            "authorityKeyIdentifier = keyid:always\n";
+    if (!names.isEmpty())
+        text += "subjectAltName = " + names.toUtf8() + "\n";
     return text;
 }
 
@@ -92,8 +98,13 @@ std::optional<TestIdentity> makeRoot(const QString& commonName, const QString& n
 
 } // namespace
 
-std::optional<TestIdentity> selfSigned(const QString& names) {
-    return makeRoot(QStringLiteral("Corvanta test server"), names, QStringLiteral("server"));
+std::optional<TestIdentity> selfSigned(const QString& names, const QString& commonName) {
+    return makeRoot(commonName.isEmpty() ? QStringLiteral("Corvanta test server") : commonName,
+                    names, QStringLiteral("server"));
+}
+
+std::optional<TestIdentity> selfSignedIssuer(const QString& names) {
+    return makeRoot(QStringLiteral("Corvanta test server"), names, QStringLiteral("selfserver"));
 }
 
 std::optional<TestIdentity> authority(const QString& commonName) {

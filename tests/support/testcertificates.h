@@ -21,8 +21,12 @@ struct TestIdentity {
 // when openssl is missing or fails; lastError() then says why.
 namespace testcerts {
 
-// A server certificate that signs itself, as a home server's often does.
-std::optional<TestIdentity> selfSigned(const QString& names);
+// A server certificate that signs itself, as a home server's often does. The common name is
+// "Corvanta test server" unless given.
+std::optional<TestIdentity> selfSigned(const QString& names, const QString& commonName = {});
+// A self-signed server certificate that may also issue certificates (CA:TRUE), as the usual
+// "openssl req -x509" makes them.
+std::optional<TestIdentity> selfSignedIssuer(const QString& names);
 // A certificate authority of our own.
 std::optional<TestIdentity> authority(const QString& commonName);
 // A server certificate issued by the authority.

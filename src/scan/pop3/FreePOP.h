@@ -118,10 +118,10 @@ public:
     int poptimeout() const { return m_timeout; }
 
     // The folder of certificates the user trusts beyond the system's roots (the program folder's
-    // "certificates" folder): a placed CA certificate vouches for the servers it signed, a placed
-    // server certificate for that server. The host name is checked all the same. Read at every
-    // Connect, so a certificate placed while the program runs counts from the next log-in. Empty
-    // (the default): the system's roots only.
+    // "certificates" folder): a certificate placed there counts for the servers it names only, one
+    // in its "authorities" subfolder for every server it signed (see tlstrust.h). The host name is
+    // checked all the same. Read at every Connect, so a certificate placed while the program runs
+    // counts from the next log-in. Empty (the default): the system's roots only.
     void setTrustedCertificatesFolder(const QString& folder) { m_certificatesFolder = folder; }
     QString trustedCertificatesFolder() const { return m_certificatesFolder; }
 

@@ -12,7 +12,7 @@ namespace {
 class SocketTransport : public Pop3Transport {
     Q_OBJECT
 public:
-    explicit SocketTransport(const QList<QSslCertificate>& trusted);
+    explicit SocketTransport(const TrustedCertificates& trusted);
 
     void open(const ServerAddress& address) override;
     bool startTls() override;
@@ -32,7 +32,7 @@ private:
     void reportClosed(quint64 generation);
 
     QSslSocket m_socket;
-    QList<QSslCertificate> m_trusted;
+    TrustedCertificates m_trusted;
     QString m_host;
     bool m_implicitTls = false;
     bool m_handshaking = false;
@@ -47,7 +47,7 @@ private:
 // bounded, the rest waits in the system's buffer and the server is held back.
 constexpr qint64 kReadBuffer = 1024 * 1024;
 
-SocketTransport::SocketTransport(const QList<QSslCertificate>& trusted)
+SocketTransport::SocketTransport(const TrustedCertificates& trusted)
     : m_trusted(trusted) {
     m_socket.setReadBufferSize(kReadBuffer);
     connect(&m_socket, &QSslSocket::connected, this, &SocketTransport::onConnected);
@@ -130,7 +130,7 @@ void SocketTransport::onEncrypted() {
 
 void SocketTransport::onSslErrors(const QList<QSslError>& errors) {
     const TlsVerdict verdict =
-        judgeCertificateErrors(errors, m_socket.peerCertificate(), m_trusted);
+        judgeCertificateErrors(errors, m_socket.peerCertificate(), m_host, m_trusted);
     if (verdict.fault == TlsFault::None) {
         m_socket.ignoreSslErrors(verdict.ignorable);
         return;
@@ -141,13 +141,15 @@ void SocketTransport::onSslErrors(const QList<QSslError>& errors) {
 }
 
 // The user's certificates join the roots only when a handshake is about to start: reading the
-// system's roots costs time that a connection in the clear need not spend.
+// system's roots costs time that a connection in the clear need not spend. A certificate placed
+// for other servers is left out, so nothing it signed passes here.
 void SocketTransport::prepareTls() {
     if (m_trusted.isEmpty())
         return;
     // Setting roots of our own ends the lazy loading of the system's, so both go in.
     QSslConfiguration configuration = m_socket.sslConfiguration();
-    configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() + m_trusted);
+    configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() +
+                                    m_trusted.rootsFor(m_host));
     m_socket.setSslConfiguration(configuration);
 }
 
@@ -204,7 +206,7 @@ void preparePop3Transport() {
     }();
 }
 
-std::unique_ptr<Pop3Transport> makePop3Transport(const QList<QSslCertificate>& trusted) {
+std::unique_ptr<Pop3Transport> makePop3Transport(const TrustedCertificates& trusted) {
     return std::make_unique<SocketTransport>(trusted);
 }
 

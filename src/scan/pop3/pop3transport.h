@@ -7,7 +7,6 @@
 
 #include <memory>
 
-class QSslCertificate;
 struct ServerAddress;
 
 // The byte stream to a mail server. Everything that depends on how the connection is made (plain
@@ -49,8 +48,9 @@ Q_SIGNALS:
 };
 
 // The transport used for real servers. Server certificates are checked against the system's
-// roots, the trusted certificates given (see tlstrust.h) and the host name of the address.
-std::unique_ptr<Pop3Transport> makePop3Transport(const QList<QSslCertificate>& trusted);
+// roots, the trusted certificates given, as far as they count for the host of the address (see
+// tlstrust.h), and the host name of the address.
+std::unique_ptr<Pop3Transport> makePop3Transport(const TrustedCertificates& trusted);
 
 // Loads the socket library's TLS part, which the first socket otherwise does (a few
 // milliseconds); later calls cost nothing.

@@ -16,9 +16,10 @@ QByteArray message(const QByteArray& subject, const QByteArray& body) {
            "\r\n\r\n" + body;
 }
 
-// A program folder whose certificates folder holds the fixture's CA, as a user would place it.
+// A program folder whose certificates folder holds the fixture's CA, as a user would place an
+// authority.
 void placeFixtureCa(const TempFolder& folder, const DovecotMailbox& box) {
-    folder.write(QStringLiteral("certificates/test-ca.pem"), box.caCertificatePem());
+    folder.write(QStringLiteral("certificates/authorities/test-ca.pem"), box.caCertificatePem());
 }
 
 std::unique_ptr<FreePOP> clientFor(const DovecotMailbox& box, const QString& cell,

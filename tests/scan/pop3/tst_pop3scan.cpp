@@ -50,7 +50,7 @@ void TestPop3Scan::scansEncryptedAccounts() {
 
     // The user trusts the server by placing its CA beside the program.
     TempFolder folder;
-    folder.write("certificates/test-ca.pem", implicitBox.caCertificatePem());
+    folder.write("certificates/authorities/test-ca.pem", implicitBox.caCertificatePem());
     frmMain form(folder.path());
     addAccount(form, implicitBox.serverImplicitTls(), implicitBox);
     addAccount(form, stlsBox.serverStls(), stlsBox);

@@ -79,6 +79,12 @@ private:
     TestIdentity m_authority;
     TestIdentity m_issued;
     TestIdentity m_issuedOtherName; // issued for mail.other-name.test
+    // A self-signed certificate for localhost that may issue others, as openssl makes them by
+    // default, and two it issued: for localhost, and for 127.0.0.1 (another server, as far as
+    // the names go).
+    TestIdentity m_issuer;
+    TestIdentity m_issuerOwn;
+    TestIdentity m_issuerOther;
 };
 
 void TestPop3Tls::initTestCase() {
@@ -91,6 +97,14 @@ void TestPop3Tls::initTestCase() {
     const auto issued = testcerts::issued(*authority, local);
     const auto issuedOtherName = testcerts::issued(*authority, other);
     QVERIFY2(issued && issuedOtherName, qPrintable(testcerts::lastError()));
+    const auto issuer = testcerts::selfSignedIssuer(QStringLiteral("DNS:localhost"));
+    QVERIFY2(issuer, qPrintable(testcerts::lastError()));
+    const auto issuerOwn = testcerts::issued(*issuer, QStringLiteral("DNS:localhost"));
+    const auto issuerOther = testcerts::issued(*issuer, QStringLiteral("IP:127.0.0.1"));
+    QVERIFY2(issuerOwn && issuerOther, qPrintable(testcerts::lastError()));
+    m_issuer = *issuer;
+    m_issuerOwn = *issuerOwn;
+    m_issuerOther = *issuerOther;
     m_selfSigned = *selfSigned;
     m_otherName = *otherName;
     m_authority = *authority;
@@ -239,7 +253,7 @@ void TestPop3Tls::placingTheCertificateTrustsTheServer() {
 
 void TestPop3Tls::certificateTrust_data() {
     QTest::addColumn<QString>("shown");  // the server's certificate
-    QTest::addColumn<QString>("placed"); // what lies in the certificates folder
+    QTest::addColumn<QString>("placed"); // what lies in the certificates folder, or in authorities/
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("error");
 
@@ -264,17 +278,50 @@ void TestPop3Tls::certificateTrust_data() {
                                             << ""
                                             << "localhost" << int(FreePOP::CertificateUntrusted);
     QTest::newRow("issued, authority placed") << "issued"
-                                              << "ca"
+                                              << "authorities/ca"
                                               << "localhost" << 0;
+    // It names no server, so it vouches for none: authorities go into their own folder.
+    QTest::newRow("issued, authority placed among the server certificates")
+        << "issued"
+        << "ca"
+        << "localhost" << int(FreePOP::CertificateUntrusted);
     QTest::newRow("issued, authority in a bundle among other files") << "issued"
-                                                                     << "bundle"
+                                                                     << "authorities/bundle"
                                                                      << "127.0.0.1" << 0;
     QTest::newRow("issued, the server's own certificate placed") << "issued"
                                                                  << "issued"
                                                                  << "127.0.0.1" << 0;
     QTest::newRow("issued, authority placed, made out to another name")
         << "issued-other"
-        << "ca"
+        << "authorities/ca"
+        << "localhost" << int(FreePOP::HostNameMismatch);
+
+    // A server certificate that may issue others, placed for localhost: whoever has its key must
+    // not get any other server trusted.
+    QTest::newRow("issuing self-signed, placed") << "issuer"
+                                                 << "issuer"
+                                                 << "localhost" << 0;
+    QTest::newRow("issuing self-signed, placed, name in capitals") << "issuer"
+                                                                   << "issuer"
+                                                                   << "LocalHost" << 0;
+    QTest::newRow("issuing self-signed, placed, reached by another name")
+        << "issuer"
+        << "issuer"
+        << "127.0.0.1" << int(FreePOP::HostNameMismatch);
+    QTest::newRow("issued by a placed server certificate, for it") << "issuer-own"
+                                                                   << "issuer"
+                                                                   << "localhost" << 0;
+    QTest::newRow("issued by a placed server certificate, for another server")
+        << "issuer-other"
+        << "issuer"
+        << "127.0.0.1" << int(FreePOP::CertificateUntrusted);
+    QTest::newRow("issued by a placed server certificate, for another server, placed as authority")
+        << "issuer-other"
+        << "authorities/issuer"
+        << "127.0.0.1" << 0;
+    QTest::newRow("issued by a placed server certificate, for another name than entered")
+        << "issuer-other"
+        << "issuer"
         << "localhost" << int(FreePOP::HostNameMismatch);
 }
 
@@ -285,20 +332,22 @@ void TestPop3Tls::certificateTrust() {
     QFETCH(int, error);
 
     const QHash<QString, const TestIdentity*> identities = {
-        {"self", &m_selfSigned}, {"other", &m_otherName},
-        {"issued", &m_issued},   {"issued-other", &m_issuedOtherName},
-        {"ca", &m_authority},
+        {"self", &m_selfSigned},      {"other", &m_otherName},
+        {"issued", &m_issued},        {"issued-other", &m_issuedOtherName},
+        {"ca", &m_authority},         {"issuer", &m_issuer},
+        {"issuer-own", &m_issuerOwn}, {"issuer-other", &m_issuerOther},
     };
     TempFolder folder;
+    const QString name = placed.section('/', -1);
     if (placed == "self.der") {
         folder.write("certificates/server.cer", m_selfSigned.certificate().toDer());
-    } else if (placed == "bundle") {
+    } else if (name == "bundle") {
         folder.write("certificates/README.txt", "Certificates for the mail servers.\n");
         folder.write("certificates/server.key", m_issued.keyPem);
-        folder.write("certificates/bundle.pem",
+        folder.write("certificates/" + placed + ".pem",
                      m_otherName.certificatePem + "\n" + m_authority.certificatePem);
     } else if (!placed.isEmpty()) {
-        folder.write("certificates/" + placed + ".pem", identities[placed]->certificatePem);
+        folder.write("certificates/" + placed + ".pem", identities[name]->certificatePem);
     }
 
     ScriptedPop3Server server;
