@@ -8,6 +8,7 @@
 #include "scan/sparefiles.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -618,8 +619,12 @@ void FreePOP::failTls(TlsFault fault, const QString& reason) {
         QString text = tr("The certificate of %1 is not trusted (%2). The password was not sent.")
                            .arg(m_connectedTo, reason);
         if (!m_certificatesFolder.isEmpty())
-            text += QLatin1Char(' ') + tr("To trust this server, place its certificate in \"%1\".")
-                                           .arg(m_certificatesFolder);
+            text += QLatin1Char(' ') +
+                    tr("To trust this server, place its certificate in \"%1\"; to trust the "
+                       "authority that issued it for every server, place the authority's "
+                       "certificate in \"%2\".")
+                        .arg(m_certificatesFolder,
+                             QDir(m_certificatesFolder).filePath(QStringLiteral("authorities")));
         fail(CertificateUntrusted, text);
         return;
     }

@@ -237,6 +237,9 @@ void TestPop3Tls::placingTheCertificateTrustsTheServer() {
     pop->Connect();
     QCOMPARE(pop->ErrorCode(), int(FreePOP::CertificateUntrusted));
     QVERIFY2(pop->errorString().contains(certificates), qPrintable(pop->errorString()));
+    // Where to put an authority for every server is said too.
+    QVERIFY2(pop->errorString().contains(certificates + QStringLiteral("/authorities")),
+             qPrintable(pop->errorString()));
     QVERIFY(server.received().isEmpty());
     QCOMPARE(server.encryptedConnections(), 0);
 
