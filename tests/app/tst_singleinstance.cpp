@@ -1,20 +1,32 @@
-// One running copy per program folder: later starts are refused and ask the running copy to
-// show itself, folders run side by side, a copy still starting is waited for.
+// One running copy per program folder: later starts are refused and bring the running copy to
+// the front, folders run side by side, a lock left by a killed copy is taken over. Some cases
+// start the built program itself from a temporary program folder.
+#include "app/SysTrayModule.h"
+#include "app/frmMain.h"
+#include "app/frmStart.h"
+#include "app/programstart.h"
 #include "app/singleinstance.h"
 #include "support/tempfolder.h"
+#include "support/ui/scriptedboxes.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
 #include <memory>
 
 namespace {
+// A program start from a fresh process can be slow on a loaded machine.
+constexpr int kProcessMs = 30000;
+
 // Everything in a folder, hidden files included, with size and time: a start that writes
 // anything changes it.
 QStringList listing(const QString& folder) {
@@ -28,17 +40,81 @@ QStringList listing(const QString& folder) {
                            .arg(info.lastModified().toMSecsSinceEpoch()));
     return entries;
 }
+
+// The process the folder's lock file names, 0 without one.
+qint64 lockHolder(const TempFolder& folder) {
+    return folder.read(SingleInstance::lockFileName()).split('\n').first().toLongLong();
+}
+
+// Whether a copy listens under the name: a local connection is made or refused at once.
+bool listening(const QString& serverName) {
+    QLocalSocket socket;
+    socket.connectToServer(serverName);
+    return socket.state() == QLocalSocket::ConnectedState;
+}
+
+// The built program, placed in a program folder of its own (it keeps its files beside itself).
+QString placeProgram(const TempFolder& folder) {
+    const QString target = folder.file("corvanta");
+    std::error_code failed;
+    std::filesystem::create_hard_link(CORVANTA_PROGRAM, target.toStdString(), failed);
+    if (failed && !QFile::copy(CORVANTA_PROGRAM, target))
+        return {};
+    return target;
+}
+
+// A run of the built program, stopped hard when the test ends.
+struct Program {
+    QProcess process;
+    explicit Program(const QString& executable) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.setProgram(executable);
+        process.start();
+    }
+    ~Program() { killHard(); }
+    bool running() const { return process.state() != QProcess::NotRunning; }
+    qint64 pid() const { return process.processId(); }
+    // As a crash ends it: nothing of its own runs, its lock file and socket stay behind.
+    bool killHard() {
+        if (!running())
+            return true;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.kill();
+        return finished.wait(kProcessMs);
+    }
+    bool endedQuietly() const {
+        return !running() && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+};
 } // namespace
 
 class tst_singleinstance : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void cleanup();
     void laterStartIsRefusedAndAsksTheRunningCopyToShow();
     void foldersRunSideBySide();
     void otherLocalProgramsCannotTriggerOrFlood();
     void copyStillStartingIsReachedOnceItListens();
     void startGivesUpWhenTheHolderNeverListens();
+    void secondStartOfTheProgramShowsTheHiddenWindow();
+    void programHoldsItsFolderAndAKilledCopyIsTakenOver();
+    void twoProgramStartsAtOnceLeaveOneRunning();
+
+private:
+    // Sockets of programs killed by a test, removed afterwards.
+    QStringList m_serverNames;
 };
+
+void tst_singleinstance::cleanup() {
+    for (const QString& name : std::as_const(m_serverNames))
+        QLocalServer::removeServer(name);
+    m_serverNames.clear();
+    SysTrayModule::removeIcon();
+}
 
 // The second start in a folder writes nothing and is refused, and each refused start reaches
 // the running copy once. Once the running copy ends, the folder is free again.
@@ -178,6 +254,86 @@ void tst_singleinstance::startGivesUpWhenTheHolderNeverListens() {
     QVERIFY(!later.claim());
     QVERIFY(clock.elapsed() >= SingleInstance::kPatienceMs);
     QCOMPARE(listing(folder.path()), before);
+}
+
+// This process runs the folder's copy with its main window hidden in the tray; starting the
+// built program again from the folder brings that window back and ends at once, writing
+// nothing.
+void tst_singleinstance::secondStartOfTheProgramShowsTheHiddenWindow() {
+    TempFolder folder;
+    folder.write("keywords.dat", "free money\r\n");
+    const QString executable = placeProgram(folder);
+    QVERIFY(!executable.isEmpty());
+    ScriptedBoxes boxes;
+    SingleInstance instance(folder.path());
+    const std::unique_ptr<frmStart> start = startProgram(instance);
+    QVERIFY(start);
+    frmMain& window = start->mainWindow();
+    start->mnuHideSysTrayConfg->trigger();
+    QVERIFY(!window.isVisible());
+    const QStringList before = listing(folder.path());
+
+    Program second(executable);
+    QSignalSpy finished(&second.process, &QProcess::finished);
+    QVERIFY(finished.wait(kProcessMs));
+    QVERIFY(second.endedQuietly());
+    QTRY_VERIFY(window.isVisible());
+    QCOMPARE(listing(folder.path()), before);
+    QVERIFY(boxes.shown().isEmpty());
+
+    // A refused start in the same process is no different.
+    start->mnuHideSysTrayConfg->trigger();
+    SingleInstance third(folder.path());
+    QVERIFY(!third.claim());
+    QTRY_VERIFY(window.isVisible());
+}
+
+// The built program takes its folder's lock and answers later starts; killed, it leaves the
+// lock behind, and the next start takes it over and runs.
+void tst_singleinstance::programHoldsItsFolderAndAKilledCopyIsTakenOver() {
+    TempFolder folder;
+    const QString executable = placeProgram(folder);
+    QVERIFY(!executable.isEmpty());
+    m_serverNames.append(SingleInstance::serverName(folder.path()));
+
+    const QString serverName = SingleInstance::serverName(folder.path());
+    Program crashed(executable);
+    QTRY_COMPARE_WITH_TIMEOUT(lockHolder(folder), crashed.pid(), kProcessMs);
+    QTRY_VERIFY_WITH_TIMEOUT(listening(serverName), kProcessMs);
+    {
+        SingleInstance later(folder.path());
+        QVERIFY(!later.claim());
+    }
+    const qint64 crashedPid = crashed.pid();
+    QVERIFY(crashed.killHard());
+    QCOMPARE(lockHolder(folder), crashedPid);
+    QVERIFY(!listening(serverName));
+
+    Program next(executable);
+    QTRY_COMPARE_WITH_TIMEOUT(lockHolder(folder), next.pid(), kProcessMs);
+    QTRY_VERIFY_WITH_TIMEOUT(listening(serverName), kProcessMs);
+    SingleInstance later(folder.path());
+    QVERIFY(!later.claim());
+    QVERIFY(next.running());
+}
+
+// Of two starts at the same moment in a fresh folder exactly one runs; the other ends quietly.
+void tst_singleinstance::twoProgramStartsAtOnceLeaveOneRunning() {
+    TempFolder folder;
+    const QString executable = placeProgram(folder);
+    QVERIFY(!executable.isEmpty());
+    m_serverNames.append(SingleInstance::serverName(folder.path()));
+
+    Program a(executable);
+    Program b(executable);
+    QTRY_VERIFY_WITH_TIMEOUT(!a.running() || !b.running(), kProcessMs);
+    Program& refused = a.running() ? b : a;
+    Program& runner = a.running() ? a : b;
+    QVERIFY(refused.endedQuietly());
+    QTRY_COMPARE_WITH_TIMEOUT(lockHolder(folder), runner.pid(), kProcessMs);
+    SingleInstance later(folder.path());
+    QVERIFY(!later.claim());
+    QVERIFY(runner.running());
 }
 
 QTEST_MAIN(tst_singleinstance)
