@@ -7,6 +7,7 @@
 class ClickLabel;
 class EditingDialogs;
 class FreePOP;
+class Pop3Mailbox;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -122,9 +123,11 @@ public:
     QLineEdit* Text2;
     // The POP3 component of the scan pass, created with the window and owned by it.
     FreePOP* FreePOP1;
-    // Puts another component in its place (tests substitute a scripted mailbox). Refused (false)
-    // while a scan pass runs.
-    bool replaceFreePOP(std::unique_ptr<FreePOP> pop);
+    // The mailbox the scan pass works on: FreePOP1, unless a stand-in was put in its place.
+    Pop3Mailbox& mailbox();
+    // Puts a stand-in in the place of FreePOP1 for the scan pass (tests substitute a scripted
+    // mailbox). Refused (false) while a scan pass runs.
+    bool replaceMailbox(std::unique_ptr<Pop3Mailbox> standIn);
     // True while a scan pass runs; a scan request then is ignored.
     bool isScanRunning() const { return m_scanRunning; }
 
@@ -140,6 +143,7 @@ private:
     QString m_programFolder;
     frmSplash* m_splash = nullptr;
     EditingDialogs* m_editingDialogs = nullptr;
+    std::unique_ptr<Pop3Mailbox> m_standInMailbox;
     bool m_scanRunning = false;
     friend void module_scan(frmMain& form);
 };

@@ -12,13 +12,17 @@
 #include <QLineEdit>
 #include <QTimer>
 
-bool frmMain::replaceFreePOP(std::unique_ptr<FreePOP> pop) {
-    // A running pass holds on to the component it started with.
-    if (!pop || m_scanRunning)
+Pop3Mailbox& frmMain::mailbox() {
+    if (m_standInMailbox)
+        return *m_standInMailbox;
+    return *FreePOP1;
+}
+
+bool frmMain::replaceMailbox(std::unique_ptr<Pop3Mailbox> standIn) {
+    // A running pass holds on to the mailbox it started with.
+    if (!standIn || m_scanRunning)
         return false;
-    delete FreePOP1;
-    FreePOP1 = pop.release();
-    FreePOP1->setParent(this);
+    m_standInMailbox = std::move(standIn);
     return true;
 }
 

@@ -8,24 +8,22 @@
 #include "config/statsio.h"
 #include "config/ubGrid.h"
 #include "scan/archivename.h"
+#include "scan/backgroundwork.h"
 #include "scan/counters.h"
 #include "scan/fastclassifier.h"
-#include "scan/pop3/FreePOP.h"
+#include "scan/pop3/pop3mailbox.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QThread>
+#include <QScopedValueRollback>
 #include <QThreadPool>
 #include <QTimer>
 
-#include <atomic>
-#include <future>
 #include <memory>
 #include <optional>
 
@@ -54,21 +52,6 @@ QString spamKeptStatus() {
 QString closingStatus() {
     return QStringLiteral("Corvanta - your closest ally in Fighting SPAM.");
 }
-
-// Marks the window as scanning for the lifetime of one pass.
-class ScanningFlag {
-public:
-    explicit ScanningFlag(bool& flag)
-        : m_flag(flag) {
-        m_flag = true;
-    }
-    ~ScanningFlag() { m_flag = false; }
-    ScanningFlag(const ScanningFlag&) = delete;
-    ScanningFlag& operator=(const ScanningFlag&) = delete;
-
-private:
-    bool& m_flag;
-};
 
 // Spaces out the repaints of one window while it lives. A repaint the window asks for too soon
 // after the last is held back and asked for again when the interval is over; the widgets' texts
@@ -133,11 +116,11 @@ QStringList firstColumn(const ubGrid& grid) {
 
 using ClassifierPtr = std::shared_ptr<const FastClassifier>;
 
-// A classifier of the pass: ready, or being built on a thread of its own. Each new one gets a
-// higher generation.
+// A classifier of the pass: ready, or being built in the background. Each new one gets a higher
+// generation.
 struct UpcomingClassifier {
     quint64 generation = 0;
-    std::shared_future<ClassifierPtr> classifier;
+    QFuture<ClassifierPtr> classifier;
 };
 
 // The classifier of one pass, kept in step with the three list grids. A grid is read again only
@@ -148,9 +131,9 @@ public:
     explicit ListWatch(const frmMain& form)
         : m_grids{form.gridwhitelist, form.gridblacklist, form.gridkeywords} {}
 
-    // The classifier for the lists as they are now. A change of the lists builds a new one on a
-    // thread of its own, starting from a copy of the last: one in use by a judgement on the
-    // worker is never changed under it. The first build of a pass goes on while it logs in.
+    // The classifier for the lists as they are now. A change of the lists builds a new one in the
+    // background, starting from a copy of the last: one in use by a judgement on the worker is
+    // never changed under it. The first build of a pass goes on while it logs in.
     UpcomingClassifier upcoming() {
         bool changed = false;
         QStringList* lists[] = {&m_lists.whitelist, &m_lists.blacklist, &m_lists.keywords};
@@ -164,16 +147,15 @@ public:
             changed = true;
         }
         if (changed) {
-            ClassifierPtr base = m_upcoming.classifier.valid()
-                                     ? m_upcoming.classifier.get()
+            ClassifierPtr base = m_upcoming.classifier.isValid()
+                                     ? m_upcoming.classifier.result()
                                      : std::make_shared<const FastClassifier>();
-            m_upcoming.classifier =
-                std::async(std::launch::async | std::launch::deferred, [base = std::move(base),
-                                                                        lists = m_lists] {
+            m_upcoming.classifier = runInBackground(
+                QThreadPool::globalInstance(), [base = std::move(base), lists = m_lists] {
                     auto next = std::make_shared<FastClassifier>(*base);
                     next->setLists(lists);
                     return ClassifierPtr(std::move(next));
-                }).share();
+                });
             ++m_upcoming.generation;
         }
         return m_upcoming;
@@ -187,7 +169,7 @@ private:
     UpcomingClassifier m_upcoming;
 };
 
-// Judges a message; a long one on a worker thread while the window's events are handled. The
+// Judges a message; a long one in the background while the window's events are handled. The
 // outcome is the same either way.
 Classification judge(const ClassifierPtr& classifier, const MessageFields& message,
                      const CheckSwitches& switches) {
@@ -196,44 +178,39 @@ Classification judge(const ClassifierPtr& classifier, const MessageFields& messa
     if (length <= kJudgeOnWorker)
         return classifier->classify(message, switches);
 
-    struct Shared {
-        std::atomic<bool> done{false};
-        Classification result;
-        QPointer<QEventLoop> waiting; // touched on the window's thread only
-    };
-    auto shared = std::make_shared<Shared>();
-    QThreadPool::globalInstance()->start([shared, classifier, message, switches] {
-        shared->result = classifier->classify(message, switches);
-        shared->done.store(true, std::memory_order_release);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [shared] {
-                if (shared->waiting)
-                    shared->waiting->quit();
-            },
-            Qt::QueuedConnection);
-    });
-    QEventLoop loop;
-    shared->waiting = &loop;
-    while (!shared->done.load(std::memory_order_acquire)) {
-        // exec() returns at once while the program quits; the worker is then waited for below.
-        if (loop.exec() != 0)
-            break;
-    }
-    while (!shared->done.load(std::memory_order_acquire))
-        QThread::yieldCurrentThread();
-    return shared->result;
+    QFuture<Classification> judged =
+        runInBackground(QThreadPool::globalInstance(), [classifier, message, switches] {
+            return classifier->classify(message, switches);
+        });
+    EventLoopWait waiter;
+    // While the program quits the window's events are not handled any more; the work is waited
+    // for all the same.
+    if (!awaitFuture(judged, waiter))
+        judged.waitForFinished();
+    return judged.result();
 }
 
-MessageFields fieldsOf(const ParsedMessage& parsed, const CheckSwitches& switches) {
-    MessageFields message;
-    message.sender = parsed.sender;
-    message.subject = parsed.subject;
-    message.body = parsed.body;
+// The fields of a message the checks read; the "Received:" field only when the address check is
+// on, since finding and decoding it costs.
+template <typename Message>
+MessageFields fieldsOf(const Message& message, const CheckSwitches& switches) {
+    MessageFields fields;
+    fields.sender = message.Sender();
+    fields.subject = message.Subject();
+    fields.body = message.Body();
     if (switches.checkspamcop == 1)
-        message.received = parsed.header(QStringLiteral("Received:"));
-    return message;
+        fields.received = message.HeaderValue(QStringLiteral("Received:"));
+    return fields;
 }
+
+// A parsed message read through the names the mailbox uses, so one helper serves both.
+struct ParsedFields {
+    const ParsedMessage& parsed;
+    QString Sender() const { return parsed.sender; }
+    QString Subject() const { return parsed.subject; }
+    QString Body() const { return parsed.body; }
+    QString HeaderValue(const QString& name) const { return parsed.header(name); }
+};
 
 // A message judged on the POP3 component's worker as soon as it was parsed, with the lists and
 // switches of that moment. It stands only while both are still the same when the pass reaches
@@ -244,10 +221,10 @@ struct EarlyJudgement : MessageAnalysis {
     Classification result;
 };
 
-// Keeps the component judging ahead with the lists and switches the pass uses now.
+// Keeps the mailbox judging ahead with the lists and switches the pass uses now.
 class JudgeAhead {
 public:
-    explicit JudgeAhead(FreePOP& pop)
+    explicit JudgeAhead(Pop3Mailbox& pop)
         : m_pop(pop) {}
     ~JudgeAhead() { m_pop.setAnalyzer({}); }
     JudgeAhead(const JudgeAhead&) = delete;
@@ -261,17 +238,18 @@ public:
         // The worker waits for a classifier still being built.
         m_pop.setAnalyzer([future = upcoming.classifier, switches](const ParsedMessage& parsed) {
             auto judgement = std::make_shared<EarlyJudgement>();
-            judgement->classifier = future.get();
+            judgement->classifier = future.result();
             judgement->switches = switches;
             judgement->result =
-                judgement->classifier->classify(fieldsOf(parsed, switches), switches);
+                judgement->classifier->classify(fieldsOf(ParsedFields{parsed}, switches), switches);
             return judgement;
         });
     }
 
     // The judgement made ahead for the current message, when it still stands.
-    static std::optional<Classification>
-    current(const FreePOP& pop, const FastClassifier* classifier, const CheckSwitches& switches) {
+    static std::optional<Classification> current(const Pop3Mailbox& pop,
+                                                 const FastClassifier* classifier,
+                                                 const CheckSwitches& switches) {
         const auto* early = dynamic_cast<const EarlyJudgement*>(pop.analysis().get());
         if (early && early->classifier.get() == classifier && early->switches == switches)
             return early->result;
@@ -279,7 +257,7 @@ public:
     }
 
 private:
-    FreePOP& m_pop;
+    Pop3Mailbox& m_pop;
     quint64 m_generation = 0;
     CheckSwitches m_switches;
 };
@@ -295,7 +273,7 @@ CheckSwitches readSwitches(const frmMain& form) {
 
 // Archives the current message in SpamDeleted under a name of its own, creating the folder
 // when it is missing. False when no archive file was written.
-bool archiveCurrentMessage(const frmMain& form, FreePOP& pop) {
+bool archiveCurrentMessage(const frmMain& form, Pop3Mailbox& pop) {
     const QString folder = spamArchiveFolder(form.programFolder());
     if (!ensureArchiveFolder(folder))
         return false;
@@ -309,7 +287,7 @@ bool archiveCurrentMessage(const frmMain& form, FreePOP& pop) {
 // The spam removal for the current message: archive, notice, deletion mark, spam counter. A
 // message that could not be archived stays on the server and is not counted as blocked: deleting
 // it would lose it for good if it was not spam after all.
-void removeSpam(frmMain& form, FreePOP& pop) {
+void removeSpam(frmMain& form, Pop3Mailbox& pop) {
     form.Label17->setText(spamDetectedStatus());
     const QString sender = pop.Sender();
     if (!archiveCurrentMessage(form, pop)) {
@@ -329,22 +307,15 @@ void removeSpam(frmMain& form, FreePOP& pop) {
 
 // Judges the current message and removes it when it is spam. The status line and the
 // keyword-check counter end as the checks would leave them walking the lists row by row.
-void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists, JudgeAhead& ahead) {
+void classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead) {
     const CheckSwitches switches = readSwitches(form);
     const UpcomingClassifier upcoming = lists.upcoming();
     ahead.follow(upcoming, switches);
-    const ClassifierPtr classifier = upcoming.classifier.get();
+    const ClassifierPtr classifier = upcoming.classifier.result();
 
     std::optional<Classification> early = JudgeAhead::current(pop, classifier.get(), switches);
-    if (!early) {
-        MessageFields message;
-        message.sender = pop.Sender();
-        message.subject = pop.Subject();
-        message.body = pop.Body();
-        if (switches.checkspamcop == 1)
-            message.received = pop.HeaderValue(QStringLiteral("Received:"));
-        early = judge(classifier, message, switches);
-    }
+    if (!early)
+        early = judge(classifier, fieldsOf(pop, switches), switches);
     const Classification& result = *early;
     if (result.status)
         form.Label17->setText(*result.status);
@@ -357,7 +328,7 @@ void classifyCurrentMessage(frmMain& form, FreePOP& pop, ListWatch& lists, Judge
         removeSpam(form, pop);
 }
 
-void scanAccount(frmMain& form, FreePOP& pop, ListWatch& lists, JudgeAhead& ahead, int row) {
+void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead, int row) {
     pop.setPophostname(form.gridAccounts->celltext(row, 1));
     pop.setPopusername(form.gridAccounts->celltext(row, 2));
     pop.setPoppassword(form.gridAccounts->celltext(row, 3));
@@ -395,9 +366,9 @@ void module_scan(frmMain& form) {
     if (accounts == 0)
         return;
 
-    const ScanningFlag scanning(form.m_scanRunning);
+    const QScopedValueRollback<bool> scanning(form.m_scanRunning, true);
     const RepaintThrottle throttle(&form);
-    FreePOP& pop = *form.FreePOP1;
+    Pop3Mailbox& pop = form.mailbox();
     ListWatch lists(form);
     JudgeAhead ahead(pop);
     ahead.follow(lists.upcoming(), readSwitches(form));

@@ -40,13 +40,14 @@ void MemoryMailbox::log(const QString& call) {
 }
 
 void MemoryMailbox::Connect() {
-    log(QStringLiteral("Connect ") + pophostname());
+    log(QStringLiteral("Connect ") + m_hostname);
     m_open = nullptr;
     m_current = 0;
     m_parsed = {};
+    m_analysis = nullptr;
     for (Account& account : m_accounts) {
-        if (account.server == pophostname() && account.user == popusername() &&
-            account.password == poppassword()) {
+        if (account.server == m_hostname && account.user == m_username &&
+            account.password == m_password) {
             account.marked.clear();
             m_open = &account;
         }
@@ -62,6 +63,7 @@ void MemoryMailbox::FetchMessage(int n) {
     log(QStringLiteral("FetchMessage %1").arg(n));
     m_current = 0;
     m_parsed = {};
+    m_analysis = nullptr;
     if (!m_open) {
         m_error = NotConnected;
         return;
@@ -73,6 +75,10 @@ void MemoryMailbox::FetchMessage(int n) {
     m_current = n;
     m_raw = m_open->message(n);
     m_fetched = parseMessage(m_raw);
+    // As the real component does on its worker once a message is in.
+    m_fetchedAnalysis = m_analyzer ? m_analyzer(m_fetched) : nullptr;
+    if (m_analyzer)
+        ++m_analysed;
     m_error = NoError;
 }
 
@@ -83,17 +89,20 @@ void MemoryMailbox::CompleteFetch() {
         return;
     }
     m_parsed = m_fetched;
+    m_analysis = m_fetchedAnalysis;
     m_error = NoError;
 }
 
 void MemoryMailbox::SaveMessage(const QString& path) {
     log(QStringLiteral("SaveMessage ") + path);
+    m_savedPath.clear();
     QSaveFile file(path);
     if (m_current == 0 || m_failSaves || !file.open(QIODevice::WriteOnly) ||
         !writeMessagePage(file, m_fetched, m_raw) || !file.commit()) {
         m_error = FileWriteFailed;
         return;
     }
+    m_savedPath = path;
     m_error = NoError;
 }
 
@@ -169,7 +178,7 @@ ScanWindow::ScanWindow(bool inMemory)
         return;
     auto mailbox = std::make_unique<MemoryMailbox>();
     pop = mailbox.get();
-    form.replaceFreePOP(std::move(mailbox));
+    form.replaceMailbox(std::move(mailbox));
 }
 
 ScanWindow::~ScanWindow() = default;

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "app/msgbox.h"
-#include "scan/pop3/FreePOP.h"
 #include "scan/pop3/parsedmessage.h"
+#include "scan/pop3/pop3error.h"
+#include "scan/pop3/pop3mailbox.h"
 #include "support/tempfolder.h"
 
 #include <QHash>
@@ -18,9 +19,9 @@ class ubGrid;
 
 // A mailbox in memory that stands in for the POP3 component: accounts with their messages, the
 // calls the scan made, and what was left after its log-out. Messages are parsed by the
-// component's own parser, so the scan sees the fields it would see from a server.
-class MemoryMailbox : public FreePOP {
-    Q_OBJECT
+// component's own parser, and analysed as it does, so the scan sees what it would see from a
+// server.
+class MemoryMailbox : public Pop3Mailbox {
 public:
     using Generator = std::function<QByteArray(int number)>;
 
@@ -43,9 +44,16 @@ public:
     int count(const QString& call) const { return int(m_calls.count(call)); }
     // The numbers removed from the account at its log-outs, in order.
     QList<int> removed(const QString& server) const;
+    // The current message as fetched.
+    const QByteArray& rawMessage() const { return m_raw; }
+    // How many messages the analyzer has looked at.
+    int analysed() const { return m_analysed; }
 
+    void setPophostname(const QString& hostname) override { m_hostname = hostname; }
+    void setPopusername(const QString& username) override { m_username = username; }
+    void setPoppassword(const QString& password) override { m_password = password; }
     void Connect() override;
-    int ErrorCode() const override { return m_error; }
+    int ErrorCode() override { return m_error; }
     int MessageCount() const override;
     void FetchMessage(int n) override;
     void CompleteFetch() override;
@@ -54,8 +62,11 @@ public:
     QString Body() const override { return m_parsed.body; }
     QString HeaderValue(const QString& name) const override { return m_parsed.header(name); }
     void SaveMessage(const QString& path) override;
+    QString savedPath() const override { return m_savedPath; }
     void DeleteMessage() override;
     void Disconnect() override;
+    void setAnalyzer(MessageAnalyzer analyzer) override { m_analyzer = std::move(analyzer); }
+    std::shared_ptr<const MessageAnalysis> analysis() const override { return m_analysis; }
 
 private:
     struct Account {
@@ -69,6 +80,9 @@ private:
     };
     void log(const QString& call);
 
+    QString m_hostname;
+    QString m_username;
+    QString m_password;
     QList<Account> m_accounts;
     Account* m_open = nullptr;
     QSet<int> m_failingFetches;
@@ -77,6 +91,11 @@ private:
     QByteArray m_raw;
     ParsedMessage m_fetched;
     ParsedMessage m_parsed;
+    MessageAnalyzer m_analyzer;
+    std::shared_ptr<const MessageAnalysis> m_fetchedAnalysis;
+    std::shared_ptr<const MessageAnalysis> m_analysis;
+    int m_analysed = 0;
+    QString m_savedPath;
     int m_error = 0;
     QStringList m_calls;
 };

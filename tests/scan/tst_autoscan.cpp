@@ -143,7 +143,7 @@ void TestAutoScan::requestsDuringAPassAreIgnored() {
         w.form.Timer1_Timer();
         const QString counted = w.form.txtTimer->text();
         QTRY_VERIFY(w.form.txtTimer->text() != counted);
-        refusedToReplace = !w.form.replaceFreePOP(std::make_unique<FreePOP>());
+        refusedToReplace = !w.form.replaceMailbox(std::make_unique<MemoryMailbox>());
     };
     w.pop->onCall = [&](const QString& call) {
         // While the component waits for the server.

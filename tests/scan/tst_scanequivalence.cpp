@@ -8,6 +8,7 @@
 #include "config/checkvalue.h"
 #include "config/ubGrid.h"
 #include "scan/classification.h"
+#include "scan/pop3/FreePOP.h"
 #include "scan/pop3/parsedmessage.h"
 #include "scanhelpers.h"
 #include "support/corpus.h"

@@ -1,0 +1,221 @@
+#include "scan/pop3/pop3login.h"
+
+#include "scan/pop3/pop3connection.h"
+#include "scan/pop3/pop3pipeline.h"
+#include "scan/pop3/pop3texts.h"
+#include "scan/pop3/serveraddress.h"
+#include "scan/pop3/tlsmemory.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace {
+
+QString tr(const char* text) {
+    return QCoreApplication::translate("FreePOP", text);
+}
+
+// The steps of one log-in, each of which ends it on failure.
+class LogIn {
+public:
+    LogIn(Pop3Connection& connection, Pop3Pipeline& pipeline, const Pop3Deadline& deadline)
+        : m_connection(connection)
+        , m_pipeline(pipeline)
+        , m_deadline(deadline) {}
+
+    Pop3LoginResult run(const ServerAddress& address, const Pop3Credentials& credentials,
+                        const QString& tlsMemoryFile);
+
+private:
+    using Reply = Pop3Command::Reply;
+
+    Pop3CommandPtr exchange(const QByteArray& line, Reply kind = Reply::Status);
+    Pop3CommandPtr await(Pop3CommandPtr command);
+    bool askCapabilities();
+    bool negotiateTls(const ServerAddress& address, const QString& tlsMemoryFile);
+    bool refuse(Pop3Error error, const QString& text);
+    QString server() const { return m_connection.server(); }
+
+    Pop3Connection& m_connection;
+    Pop3Pipeline& m_pipeline;
+    const Pop3Deadline& m_deadline;
+    Pop3LoginResult m_result;
+};
+
+Pop3LoginResult LogIn::run(const ServerAddress& address, const Pop3Credentials& credentials,
+                           const QString& tlsMemoryFile) {
+    const Pop3CommandPtr greeting = await(m_pipeline.expectGreeting());
+    if (!greeting)
+        return m_result;
+    if (!greeting->positive) {
+        refuse(ConnectionFailed, tr("%1 refused the connection: %2")
+                                     .arg(server(), pop3text::serverWords(greeting->statusText)));
+        return m_result;
+    }
+    if (!askCapabilities() || !negotiateTls(address, tlsMemoryFile))
+        return m_result;
+
+    Pop3CommandPtr reply = exchange("USER " + credentials.user.toUtf8());
+    if (reply && reply->positive)
+        reply = exchange("PASS " + credentials.password.toUtf8());
+    if (!reply)
+        return m_result;
+    if (!reply->positive) {
+        refuse(LoginRefused, tr("%1 refused the log-in: %2")
+                                 .arg(server(), pop3text::serverWords(reply->statusText)));
+        return m_result;
+    }
+
+    const Pop3CommandPtr stat = exchange("STAT");
+    if (!stat)
+        return m_result;
+    if (!stat->positive) {
+        refuse(CommandRefused, tr("%1 refused to count the messages: %2")
+                                   .arg(server(), pop3text::serverWords(stat->statusText)));
+        return m_result;
+    }
+    // "+OK <count> <size>"
+    const QByteArray count = stat->statusText.split(' ').value(0);
+    bool ok = !count.isEmpty() && std::all_of(count.cbegin(), count.cend(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+    const int messages = ok ? count.toInt(&ok) : 0;
+    if (!ok) {
+        refuse(ProtocolError, tr("%1 gave no message count: %2")
+                                  .arg(server(), pop3text::serverWords(stat->statusText)));
+        return m_result;
+    }
+    m_result.messageCount = messages;
+    m_pipeline.setPipelining(hasCapability(m_result.capabilities, u"PIPELINING"));
+    // Asking ahead is bounded by bytes, so the sizes of the messages are wanted first. A server
+    // that will not list them gets no more than one message asked for ahead.
+    if (m_pipeline.pipelining() && messages > 1) {
+        const Pop3CommandPtr list = exchange("LIST", Reply::MultiLine);
+        if (!list)
+            return m_result;
+        if (list->positive)
+            m_pipeline.setListing(list->body, messages);
+    }
+    return m_result;
+}
+
+Pop3CommandPtr LogIn::exchange(const QByteArray& line, Reply kind) {
+    Pop3Failure failure;
+    Pop3CommandPtr command = m_pipeline.send(line, kind, failure);
+    if (!command) {
+        m_result.failure = failure;
+        return nullptr;
+    }
+    return await(std::move(command));
+}
+
+// The command once its reply is in; null, with the log-in failed, when no usable reply came.
+Pop3CommandPtr LogIn::await(Pop3CommandPtr command) {
+    Pop3Failure failure = m_pipeline.waitFor(*command, m_deadline);
+    if (!failure.failed())
+        failure = command->failure;
+    if (failure.failed()) {
+        m_result.failure = failure;
+        return nullptr;
+    }
+    return command;
+}
+
+// CAPA, after the greeting and again after STLS. A server that does not know the command answers
+// -ERR and simply has no capabilities.
+bool LogIn::askCapabilities() {
+    m_result.capabilities.clear();
+    const Pop3CommandPtr capa = exchange("CAPA", Reply::MultiLine);
+    if (!capa) {
+        // A capability list too large to read is not what a mail server sends.
+        if (m_result.failure.error == MessageTooLarge || m_result.failure.error == LineTooLong) {
+            m_connection.drop(pop3text::notPop3Reason());
+            refuse(ProtocolError, pop3text::notPop3(server()));
+        }
+        return false;
+    }
+    if (!capa->positive)
+        return true;
+    for (const QByteArray& line : capa->body.split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (!text.isEmpty())
+            m_result.capabilities.append(text);
+    }
+    return true;
+}
+
+bool LogIn::negotiateTls(const ServerAddress& address, const QString& tlsMemoryFile) {
+    // The session is secure either way; a server that could not be remembered is simply met
+    // afresh next time.
+    const auto rememberTls = [&] {
+        if (!tlsMemoryFile.isEmpty())
+            TlsMemory(tlsMemoryFile).remember(address.host);
+    };
+    if (m_connection.isEncrypted()) {
+        rememberTls();
+        return true;
+    }
+    if (!hasCapability(m_result.capabilities, u"STLS")) {
+        if (address.requireStls)
+            return refuse(EncryptionMissing,
+                          tr("%1 does not offer encryption (STLS), though the account asks for "
+                             "it with \"pop3+stls://\". The password was not sent.")
+                              .arg(server()));
+        if (!tlsMemoryFile.isEmpty() && TlsMemory(tlsMemoryFile).remembers(address.host))
+            return refuse(EncryptionMissing,
+                          tr("%1 did not offer encryption (STLS) this time, though it did before, "
+                             "so someone on the way may be removing it. The password was not "
+                             "sent. If your provider really stopped offering encryption, delete "
+                             "this account and add it again.")
+                              .arg(server()));
+        return true;
+    }
+
+    const Pop3CommandPtr stls = exchange("STLS");
+    if (!stls)
+        return false;
+    if (!stls->positive) {
+        const QString words = pop3text::serverWords(stls->statusText);
+        if (address.requireStls)
+            return refuse(EncryptionMissing,
+                          tr("%1 refused to start encryption (STLS), though the account asks for "
+                             "it with \"pop3+stls://\": %2. The password was not sent.")
+                              .arg(server(), words));
+        return refuse(StlsRefused, tr("%1 offers encryption (STLS) but refused to start it: %2. "
+                                      "The password was not sent.")
+                                       .arg(server(), words));
+    }
+    // Anything after the +OK came in the clear and could have been put there by someone on the
+    // way, to pass as the answer to a command sent encrypted.
+    const Pop3Failure failure =
+        m_connection.startTls(m_pipeline.unread() > 0, m_deadline.at, m_deadline.seconds);
+    if (failure.failed()) {
+        m_result.failure = failure;
+        return false;
+    }
+    rememberTls();
+    // What the server said before the upgrade cannot be relied on.
+    return askCapabilities();
+}
+
+bool LogIn::refuse(Pop3Error error, const QString& text) {
+    m_result.failure = {error, text};
+    return false;
+}
+
+} // namespace
+
+Pop3LoginResult logIn(Pop3Connection& connection, Pop3Pipeline& pipeline,
+                      const ServerAddress& address, const Pop3Credentials& credentials,
+                      const QString& tlsMemoryFile, const Pop3Deadline& deadline) {
+    return LogIn(connection, pipeline, deadline).run(address, credentials, tlsMemoryFile);
+}
+
+bool hasCapability(const QStringList& capabilities, QStringView name) {
+    for (const QString& line : capabilities) {
+        const QStringView word = QStringView(line).left(line.indexOf(QLatin1Char(' ')));
+        if (word.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}

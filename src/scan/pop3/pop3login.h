@@ -1,0 +1,45 @@
+#pragma once
+
+#include "scan/pop3/pop3error.h"
+
+#include <QString>
+#include <QStringList>
+
+class Pop3Connection;
+class Pop3Pipeline;
+struct Pop3Deadline;
+struct ServerAddress;
+
+// Who logs in.
+struct Pop3Credentials {
+    QString user;
+    QString password;
+};
+
+// What a log-in found out.
+struct Pop3LoginResult {
+    Pop3Failure failure;
+    // The capabilities the server listed for CAPA (after STLS, the ones listed then), one line
+    // each as sent; empty when it does not know CAPA.
+    QStringList capabilities;
+    // The number of waiting messages (STAT).
+    int messageCount = 0;
+};
+
+// Sets up the session on a connection that has just opened: reads the greeting, asks for the
+// capabilities (CAPA), switches to TLS with STLS where the server offers it, logs in with USER and
+// PASS, counts the messages with STAT, and with a server that announces PIPELINING lists their
+// sizes (LIST) for the pipeline.
+//
+// Once STLS was offered there is no carrying on in the clear, since an attacker on the way could
+// make the upgrade fail on purpose. For the same reason a server that must encrypt (a
+// "pop3+stls://" cell) or that has spoken TLS before (see TlsMemory; tlsMemoryFile empty for no
+// memory) is not logged into when its offer of STLS is missing: an attacker could have taken it out
+// of the capabilities, or answered CAPA with -ERR. Nothing of the log-in is sent before encryption
+// is settled.
+Pop3LoginResult logIn(Pop3Connection& connection, Pop3Pipeline& pipeline,
+                      const ServerAddress& address, const Pop3Credentials& credentials,
+                      const QString& tlsMemoryFile, const Pop3Deadline& deadline);
+
+// Whether the capability lines have one whose first word is name (in any letter case).
+bool hasCapability(const QStringList& capabilities, QStringView name);

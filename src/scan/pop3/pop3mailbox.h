@@ -1,0 +1,65 @@
+#pragma once
+
+#include "scan/pop3/parsedmessage.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// What the caller works out about a message on another thread as soon as it is parsed (see
+// Pop3Mailbox::setAnalyzer); derive from it.
+struct MessageAnalysis {
+    virtual ~MessageAnalysis() = default;
+};
+using MessageAnalyzer =
+    std::function<std::shared_ptr<const MessageAnalysis>(const ParsedMessage& message)>;
+
+// A parsed message with what the analyzer made of it.
+struct ParsedResult {
+    ParsedMessage message;
+    std::shared_ptr<const MessageAnalysis> analysis;
+};
+
+// The operations of a POP3 mailbox that the scan pass relies on: one account at a time, one
+// current message at a time. FreePOP is the real one; tests stand in others.
+//
+// Order for one account: the three writes, Connect, ErrorCode; when 0: MessageCount, then per
+// message n: FetchMessage(n), ErrorCode, CompleteFetch, ErrorCode, the reads; for spam SaveMessage
+// and DeleteMessage; after the last message Disconnect. Message numbers stay fixed until then.
+class Pop3Mailbox {
+public:
+    virtual ~Pop3Mailbox() = default;
+
+    virtual void setPophostname(const QString& hostname) = 0;
+    virtual void setPopusername(const QString& username) = 0;
+    virtual void setPoppassword(const QString& password) = 0;
+
+    // Connects and logs in; ErrorCode() tells how it went.
+    virtual void Connect() = 0;
+    // 0 after a successful operation, one of Pop3Error after a failed one. It may wait for the
+    // answer to an earlier DeleteMessage, so it is not const.
+    virtual int ErrorCode() = 0;
+    // The number of waiting messages; 0 when not connected.
+    virtual int MessageCount() const = 0;
+    virtual void FetchMessage(int n) = 0;
+    virtual void CompleteFetch() = 0;
+    virtual QString Sender() const = 0;
+    virtual QString Subject() const = 0;
+    virtual QString Body() const = 0;
+    virtual QString HeaderValue(const QString& name) const = 0;
+    // Saves the current message as a page at path, or under the next free name when path is
+    // taken by then; savedPath() tells which.
+    virtual void SaveMessage(const QString& path) = 0;
+    virtual QString savedPath() const = 0;
+    virtual void DeleteMessage() = 0;
+    virtual void Disconnect() = 0;
+
+    // Work done for every message right after it is parsed, possibly on another thread while the
+    // caller is busy with earlier messages; empty for none. A message parsed before the call keeps
+    // what the analyzer of its time made of it, so a caller whose circumstances changed checks
+    // what it gets back.
+    virtual void setAnalyzer(MessageAnalyzer analyzer) = 0;
+    // What the analyzer made of the current message, once CompleteFetch succeeded; null before.
+    virtual std::shared_ptr<const MessageAnalysis> analysis() const = 0;
+};
