@@ -23,7 +23,8 @@ class QTcpSocket;
 // is dropped and the script stops; failure() then says what was expected and what came. The one
 // exception is "CAPA": where the script does not expect it, it is answered "-ERR" as a server
 // without capabilities would, and the script goes on (the line is still recorded). A script that
-// wants to list capabilities expects it with capa().
+// wants to list capabilities expects it with capa(). Likewise "NOOP" is answered "+OK" where the
+// script does not expect it.
 //
 // With a TLS identity set, the server can speak TLS: from the first byte for every connection
 // (setImplicitTls) or from a startTls() step on, as after STLS. Lines are recorded as decrypted.

@@ -247,6 +247,7 @@ void FreePOP::DeleteMessage() {
     // The reply is waited for only when the outcome is asked for before the next operation: a
     // scan that goes on with the next message need not wait a round trip per deletion.
     succeed();
+    m_marked = true;
     m_unsettledDelete = dele;
     m_unsettledDeadline = operationDeadline();
 }
@@ -322,6 +323,8 @@ void FreePOP::Disconnect() {
         fail(failure);
         return;
     }
+    if (m_marked && !confirmInStep(deadline))
+        return;
     if (!requireOpenLink())
         return;
     const Pop3CommandPtr quit =
@@ -344,6 +347,38 @@ void FreePOP::Disconnect() {
         return;
     }
     succeed();
+}
+
+// Before the deletions are carried out: a NOOP sent alone, whose answer must be "+OK". Everything
+// the server sent before that answer is read by then, so a reply stream that went out of step
+// shows here, as a line that is not a status line or data left over, however slowly it came in.
+// Without this, the rest of a reply taken for another could still be on its way when QUIT goes
+// out. A server that does not dot-stuff lets a message end its own reply; the check catches
+// that too, unless the message after it is itself made of status lines.
+bool FreePOP::confirmInStep(const Pop3Deadline& deadline) {
+    Pop3Failure failure;
+    const Pop3CommandPtr noop =
+        m_pipeline.send("NOOP", Pop3Command::Reply::Status, failure, 0, Pop3Pipeline::Send::Alone);
+    if (noop)
+        failure = m_pipeline.waitFor(*noop, deadline);
+    if (!failure.failed())
+        failure = noop->failure;
+    if (!failure.failed() && !noop->positive) {
+        failure = {ProtocolError,
+                   tr("%1 did not confirm the session before the log-out: %2. "
+                      "Messages marked for deletion stay on the server.")
+                       .arg(m_connection.server(), pop3text::serverWords(noop->statusText))};
+        m_connection.drop(pop3text::notPop3Reason());
+    }
+    if (!failure.failed() && m_pipeline.unread() > 0) {
+        failure = {ProtocolError, pop3text::unaskedData(m_connection.server())};
+        m_connection.drop(pop3text::unaskedDataReason());
+    }
+    if (failure.failed()) {
+        fail(failure);
+        return false;
+    }
+    return true;
 }
 
 bool FreePOP::beginOperation() {
@@ -437,6 +472,7 @@ void FreePOP::closeLink() {
     m_capabilities.clear();
     m_unsyncedPages.clear();
     m_messageCount = 0;
+    m_marked = false;
     clearCurrent();
 }
 

@@ -48,7 +48,8 @@ class SpareFiles;
 //
 // Deleting a message that was not judged is the one thing the component must never do. Replies
 // are framed strictly (see Pop3ReplyReader), and QUIT, which is what makes the marked deletions
-// happen, goes out only once every earlier reply has been read and kept to the protocol. A reply
+// happen, goes out only once every earlier reply has been read and kept to the protocol, and a
+// NOOP sent alone after them was answered "+OK" with nothing left over. A reply
 // that breaks the framing, or data the server sends unasked, drops the connection without QUIT:
 // a server deletes nothing then, so a deletion marked in a session that went out of step is never
 // carried out.
@@ -152,8 +153,9 @@ public:
     // for the reply and report it; otherwise the reply is read in turn with the ones after it.
     void DeleteMessage() override;
     // Logs out (QUIT), which removes the marked messages, and closes the connection. Before QUIT
-    // the pages saved in this session are flushed to disk and every reply still outstanding is
-    // read; when either fails, QUIT is not sent and the marked messages stay on the server.
+    // the pages saved in this session are flushed to disk, every reply still outstanding is read
+    // and, when messages were marked, a NOOP confirms that the replies are in step; when any of
+    // that fails, QUIT is not sent and the marked messages stay on the server.
     // Without a connection it does nothing.
     void Disconnect() override;
 
@@ -184,6 +186,7 @@ private:
     QFuture<ParsedResult> startParse(const QByteArray& raw);
     bool waitForWork(const QFuture<ParsedResult>& parse);
     bool syncSavedPages(const Pop3Deadline& deadline);
+    bool confirmInStep(const Pop3Deadline& deadline);
     void closeLink();
     void clearCurrent();
     void succeed();
@@ -219,6 +222,8 @@ private:
         std::shared_ptr<const MessageAnalysis> analysis;
     };
     std::vector<Discarded> m_discarded;
+    // Whether DELE went out in this session.
+    bool m_marked = false;
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     QString m_savedPath;

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void messagesOutOfOrderAndTheLastOne();
     void anUnreadDeletionHoldsNothingUp();
     void bytesAfterTheLastReplyStopTheLogOut();
+    void dataComingLateStillStopsTheLogOut();
     void messagesLargerThanListedAreAskedForAgain();
     void pagesNeverReplaceAFileAndLeaveNothingBehind();
     void theWorkerWakesTheWaitingWindow();
@@ -120,7 +121,7 @@ void TestPop3Pipelining::fetchesAheadAndKeepsEveryResultInItsPlace() {
     QVERIFY(server.isFinished());
     // Never past the last.
     QCOMPARE(server.received().mid(5),
-             QStringList({"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 2", "QUIT"}));
+             QStringList({"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 2", "NOOP", "QUIT"}));
 }
 
 void TestPop3Pipelining::fetchesOnlyOneAheadAfterALargeMessage() {
@@ -353,6 +354,29 @@ void TestPop3Pipelining::bytesAfterTheLastReplyStopTheLogOut() {
         .expectLine("DELE 1")
         .pause(200)
         .send("+OK marked\r\n+OK\r\n")
+        .stall();
+
+    auto pop = connectedClient(server, 5);
+    pop->FetchMessage(1);
+    pop->CompleteFetch();
+    pop->DeleteMessage();
+    pop->Disconnect();
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::ProtocolError));
+    QVERIFY2(!server.received().contains("QUIT"), qPrintable(serverLog(server)));
+}
+
+void TestPop3Pipelining::dataComingLateStillStopsTheLogOut() {
+    // After the answer to DELE 1, the rest of some reply trickles in late, as when a message's
+    // content ended its own reply early on a server that does not dot-stuff. Every reply asked for
+    // is in before it comes, but the NOOP before QUIT takes it as its answer: nothing is deleted.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 1)
+        .message(1, mail("one"))
+        .expectLine("DELE 1")
+        .reply("+OK marked")
+        .pause(300)
+        .send("From: someone else <x@example.org>\r\n")
         .stall();
 
     auto pop = connectedClient(server, 5);
