@@ -7,6 +7,7 @@
 #include "fuzzsupport.h"
 #include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
+#include "support/pagesource.h"
 
 #include <QBuffer>
 
@@ -37,53 +38,6 @@ const MarkupCount& emptyPageMarkup() {
     return count;
 }
 
-QByteArray unescape(QByteArrayView text) {
-    static const struct {
-        QByteArrayView entity;
-        char c;
-    } entities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}, {"&amp;", '&'}};
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size();) {
-        bool replaced = false;
-        for (const auto& e : entities) {
-            if (text.sliced(i).startsWith(e.entity)) {
-                out.append(e.c);
-                i += e.entity.size();
-                replaced = true;
-                break;
-            }
-        }
-        if (!replaced)
-            out.append(text[i++]);
-    }
-    return out;
-}
-
-// The raw message as the page's reader gets it back.
-QByteArray recover(const QByteArray& page) {
-    const QByteArray start = "<pre id=\"message-source\">";
-    const qsizetype from = page.indexOf(start);
-    FUZZ_CHECK(from >= 0);
-    FUZZ_CHECK(page.indexOf(start, from + 1) < 0);
-    const qsizetype textStart = from + start.size();
-    const qsizetype to = page.indexOf("</pre>", textStart);
-    FUZZ_CHECK(to >= 0);
-    const QByteArray text = unescape(QByteArrayView(page).sliced(textStart, to - textStart));
-
-    const QByteArray meta = "<meta name=\"message-source-encoding\" content=\"";
-    const qsizetype metaAt = page.indexOf(meta);
-    FUZZ_CHECK(metaAt >= 0);
-    const QByteArrayView encoding = QByteArrayView(page).sliced(metaAt + meta.size());
-    if (encoding.startsWith("utf-8\""))
-        return text;
-    FUZZ_CHECK(encoding.startsWith("iso-8859-1\""));
-    const QString characters = QString::fromUtf8(text);
-    for (QChar c : characters)
-        FUZZ_CHECK(c.unicode() <= 0xFF);
-    return characters.toLatin1();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -93,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(QByteArrayView(page).isValidUtf8());
     FUZZ_CHECK(markupIn(page) == emptyPageMarkup());
-    FUZZ_CHECK(recover(page) == raw);
+    FUZZ_CHECK(recoverPageSource(page) == raw);
     return 0;
 }

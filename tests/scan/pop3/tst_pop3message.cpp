@@ -2,6 +2,7 @@
 #include "scan/pop3/parsedmessage.h"
 #include "support/corpus.h"
 #include "support/headerreference.h"
+#include "support/pagesource.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>
@@ -19,21 +20,6 @@ QByteArray pageOf(const QByteArray& raw) {
     if (!writeMessagePage(buffer, parseMessage(raw), raw))
         return QByteArray();
     return buffer.data();
-}
-
-// Gets the message back from a page the way its format describes, independently of the writer:
-// the text of the source element, unescaped (&amp; last), as UTF-8 or as one byte a character.
-QByteArray recoverSource(const QByteArray& page) {
-    const QByteArray startTag = "<pre id=\"message-source\">";
-    const qsizetype from = page.indexOf(startTag) + startTag.size();
-    QByteArray text = page.mid(from, page.indexOf("</pre>", from) - from);
-    text.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"").replace("&#39;", "'");
-    text.replace("&amp;", "&");
-    if (page.contains("<meta name=\"message-source-encoding\" content=\"iso-8859-1\">"))
-        return QString::fromUtf8(text).toLatin1();
-    return page.contains("<meta name=\"message-source-encoding\" content=\"utf-8\">")
-               ? text
-               : "(no source encoding)";
 }
 
 } // namespace
@@ -278,7 +264,7 @@ void TestPop3Message::survivesGarbage() {
     if (!word.isEmpty())
         QVERIFY2(parsed.body.contains(word), qPrintable(parsed.body.left(200)));
     // Whatever the input, the page round-trips it.
-    QCOMPARE(recoverSource(pageOf(raw)), raw);
+    QCOMPARE(recoverPageSource(pageOf(raw)).value_or("(not a page)"), raw);
 }
 
 void TestPop3Message::pageEscapesAndKeepsTheSource_data() {
@@ -315,7 +301,7 @@ void TestPop3Message::pageEscapesAndKeepsTheSource() {
     QVERIFY(!lower.contains("<script"));
     QVERIFY(!lower.contains("<img"));
 
-    QCOMPARE(recoverSource(page), raw);
+    QCOMPARE(recoverPageSource(page).value_or("(not a page)"), raw);
 }
 
 void TestPop3Message::parsesTheCorpus_data() {
@@ -344,7 +330,7 @@ void TestPop3Message::parsesTheCorpus() {
         for (const MessageHeader& header : parsed.headers)
             values.append(header.value());
         QCOMPARE(values, headerValuesAsTheParserDecodesThem(raw));
-        QCOMPARE(recoverSource(pageOf(raw)), raw);
+        QCOMPARE(recoverPageSource(pageOf(raw)).value_or("(not a page)"), raw);
         byNumber.insert(QFileInfo(file).fileName().left(5), parsed);
     }
 

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+
+// Gets a message back from its archive page the way the page's format describes, independently
+// of the page writer: the text of the source element, unescaped in one pass, as UTF-8 or as one
+// byte a character. Nothing when the page does not keep to the format (no source element or two,
+// no encoding, a character that is not one byte in a one-byte page).
+std::optional<QByteArray> recoverPageSource(const QByteArray& page);
