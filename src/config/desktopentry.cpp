@@ -148,8 +148,14 @@ QStringList execArguments(const QString& command) {
         if (quoted) {
             if (c == u'"') {
                 quoted = false;
-            } else if (c == u'\\' && i + 1 < command.size() && escapedInQuotes(command.at(i + 1))) {
+            } else if (c == u'\\') {
+                // Only the four characters that need it may follow; anything else is a line
+                // written by other rules, and reading it would guess at the program.
+                if (i + 1 == command.size() || !escapedInQuotes(command.at(i + 1)))
+                    return {};
                 current += command.at(++i);
+            } else if (c == u'`' || c == u'$') {
+                return {};
             } else {
                 current += c;
             }

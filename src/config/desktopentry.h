@@ -28,8 +28,9 @@ QString unescapeValue(const QString& value);
 
 // The arguments a launcher runs for an Exec= value (already unescaped as a string value):
 // quoting undone, %% made %, field codes (%f, %u, ...) dropped. Empty for a value that cannot
-// be read (a quote left open). Outside quotes only spaces and tabs count; other characters are
-// taken as they stand.
+// be read (a quote left open; inside quotes a backslash before anything but " ` $ \, or a ` or $
+// without one). Outside quotes only spaces and tabs count; other characters are taken as they
+// stand.
 QStringList execArguments(const QString& command);
 
 // The keys of a file's [Desktop Entry] group with their values unescaped; localised keys

@@ -94,6 +94,10 @@ void tst_desktopentry::execLinesAsDesktopsWriteThem_data() {
     QTest::newRow("empty quoted argument") << "prog \"\" b" << QStringList{"prog", "", "b"};
     QTest::newRow("tabs and runs of spaces") << "prog\t  a   b" << QStringList{"prog", "a", "b"};
     QTest::newRow("quote left open") << "\"/opt/my corvanta --hidden" << QStringList{};
+    // Inside quotes these must carry a backslash; a line without is not read as a program.
+    QTest::newRow("dollar not escaped") << "\"/opt/$x/corvanta\"" << QStringList{};
+    QTest::newRow("backtick not escaped") << "\"/opt/`x`/corvanta\"" << QStringList{};
+    QTest::newRow("lone backslash") << "\"/opt/a\\\\b/corvanta\"" << QStringList{};
 }
 
 void tst_desktopentry::execLinesAsDesktopsWriteThem() {
