@@ -1,6 +1,7 @@
 // The program on a Linux desktop: the "Start Corvanta when I log in" box and the autostart entry
 // behind it, a start into the tray with and without a tray, the command line answered without
-// touching anything. Every test points the session's folders at temporary ones.
+// touching anything, and the menu entry that scripts/desktop-entry registers for a program
+// folder. Every test points the session's folders at temporary ones.
 #include "app/SysTrayModule.h"
 #include "app/commandline.h"
 #include "app/frmMain.h"
@@ -9,6 +10,7 @@
 #include "app/programstart.h"
 #include "app/singleinstance.h"
 #include "config/autostart.h"
+#include "config/desktopentry.h"
 #include "config/ubGrid.h"
 #include "support/environment.h"
 #include "support/tempfolder.h"
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -115,6 +118,37 @@ QProcessEnvironment sessionIn(const TempFolder& home) {
     return env;
 }
 
+QString validator() {
+    return QStandardPaths::findExecutable("desktop-file-validate");
+}
+
+QString script() {
+    return QStringLiteral(CORVANTA_SOURCE_DIR "/scripts/desktop-entry");
+}
+
+// A program folder as cmake --install lays it: the program (here a stand-in) and its icons.
+QString makeInstalledFolder(const TempFolder& base, const QString& name) {
+    const QString folder = base.file(name);
+    QDir().mkpath(QDir(folder).filePath("icons"));
+    QFile program(QDir(folder).filePath("corvanta"));
+    program.open(QIODevice::WriteOnly);
+    program.write("#!/bin/sh\n");
+    program.setPermissions(program.permissions() | QFile::ExeOwner);
+    for (const char* size : {"16", "22", "48", "64"})
+        QFile::copy(QStringLiteral(CORVANTA_SOURCE_DIR "/src/app/resources/corvanta-%1.png")
+                        .arg(QLatin1String(size)),
+                    QDir(folder).filePath(QStringLiteral("icons/corvanta-%1.png").arg(size)));
+    QFile::copy(QStringLiteral(CORVANTA_SOURCE_DIR "/src/app/resources/corvanta.png"),
+                QDir(folder).filePath("icons/corvanta-32.png"));
+    return folder;
+}
+
+// What the registered launcher runs.
+QStringList launcherCommand(const TempFolder& home) {
+    const QHash<QString, QString> keys =
+        desktopentry::readMainGroup(readAll(home.file("data/applications/corvanta.desktop")));
+    return desktopentry::execArguments(keys.value("Exec"));
+}
 } // namespace
 
 class tst_desktop : public QObject {
@@ -131,6 +165,8 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
     void helpAndVersionTouchNothing();
+    void launcherFollowsTheProgramFolder();
+    void launcherIsValid();
 
 private:
     TempFolder m_session;
@@ -364,6 +400,62 @@ void tst_desktop::helpAndVersionTouchNothing() {
 
     QCOMPARE(names(folder.path()), QStringList{"corvanta"});
     QCOMPARE(names(home.path()), QStringList{});
+}
+
+// The launcher registered for a program folder starts that folder's program, whatever its name
+// holds; registering again after moving the folder points it at the new place, and remove takes
+// the launcher and the icons away. A program folder carrying the script registers itself.
+void tst_desktop::launcherFollowsTheProgramFolder() {
+    TempFolder base;
+    TempFolder home;
+    const QProcessEnvironment env = sessionIn(home);
+    const QString folder = makeInstalledFolder(base, "Corvanta \"mail\" $filter `x` \\ 100%");
+
+    Run install = run("bash", {script(), "install", folder}, env);
+    QVERIFY2(install.exitCode == 0, install.err.constData());
+    QCOMPARE(launcherCommand(home), QStringList{QDir(folder).filePath("corvanta")});
+    for (const char* size : {"16x16", "22x22", "32x32", "48x48", "64x64"})
+        QVERIFY2(QFileInfo::exists(home.file(
+                     QStringLiteral("data/icons/hicolor/%1/apps/corvanta.png").arg(size))),
+                 size);
+
+    const QString moved = base.file("Moved away");
+    QVERIFY(QDir().rename(folder, moved));
+    install = run("bash", {script(), "install", moved}, env);
+    QVERIFY2(install.exitCode == 0, install.err.constData());
+    QCOMPARE(launcherCommand(home), QStringList{QDir(moved).filePath("corvanta")});
+    QCOMPARE(QDir(home.file("data/applications")).entryList({"*.desktop"}),
+             QStringList{"corvanta.desktop"});
+
+    // The copy of the script inside a program folder registers that folder.
+    QVERIFY(QFile::copy(script(), QDir(moved).filePath("desktop-entry")));
+    install = run("bash", {QDir(moved).filePath("desktop-entry"), "install"}, env);
+    QVERIFY2(install.exitCode == 0, install.err.constData());
+    QCOMPARE(launcherCommand(home), QStringList{QDir(moved).filePath("corvanta")});
+
+    // A folder without the program is refused and the entry stays.
+    const Run refused = run("bash", {script(), "install", base.path()}, env);
+    QVERIFY(refused.exitCode != 0);
+    QCOMPARE(launcherCommand(home), QStringList{QDir(moved).filePath("corvanta")});
+
+    const Run removed = run("bash", {script(), "remove"}, env);
+    QVERIFY2(removed.exitCode == 0, removed.err.constData());
+    QVERIFY(!QFileInfo::exists(home.file("data/applications/corvanta.desktop")));
+    QVERIFY(!QFileInfo::exists(home.file("data/icons/hicolor/48x48/apps/corvanta.png")));
+}
+
+void tst_desktop::launcherIsValid() {
+    if (validator().isEmpty())
+        QSKIP("desktop-file-validate is not installed (Debian package desktop-file-utils)");
+    TempFolder base;
+    TempFolder home;
+    const QString folder = makeInstalledFolder(base, "My Programs/Corvanta \\ 'odd' #1");
+    const Run install = run("bash", {script(), "install", folder}, sessionIn(home));
+    QVERIFY2(install.exitCode == 0, install.err.constData());
+    const Run validate =
+        run(validator(), {home.file("data/applications/corvanta.desktop")}, sessionIn(home));
+    QVERIFY2(validate.exitCode == 0 && validate.out.isEmpty() && validate.err.isEmpty(),
+             QByteArray(validate.out + validate.err).constData());
 }
 
 QTEST_MAIN(tst_desktop)
