@@ -26,6 +26,11 @@ TrayObserver& observerSlot() {
     return observer;
 }
 
+std::function<bool()>& availabilitySlot() {
+    static std::function<bool()> available;
+    return available;
+}
+
 void tellObserver(bool isAdd) {
     if (const TrayObserver& observer = observerSlot())
         observer(theRecord(), isAdd);
@@ -77,6 +82,16 @@ bool isAdded() {
 
 bool isShown() {
     return trayIcon() && trayIcon()->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool isTrayAvailable() {
+    if (const std::function<bool()>& available = availabilitySlot())
+        return available();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void setTrayAvailability(std::function<bool()> available) {
+    availabilitySlot() = std::move(available);
 }
 
 int mouseMessageFor(QSystemTrayIcon::ActivationReason reason) {

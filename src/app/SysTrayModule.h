@@ -49,6 +49,10 @@ const TrayRecord& record();
 bool isAdded();
 // Whether an icon is actually on show in the desktop's tray.
 bool isShown();
+// Whether the desktop has a tray to show the icon in.
+bool isTrayAvailable();
+// Lets a test decide whether there is a tray. An empty function asks the desktop again.
+void setTrayAvailability(std::function<bool()> available);
 
 // The mouse message that stands for a way the tray icon was activated: a single click is the
 // left button going down, a double click its double-click message, the context request the

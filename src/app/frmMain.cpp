@@ -31,6 +31,8 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 QLabel* caption(const QString& text, QWidget* parent, const QRect& geometry) {
     auto* label = new QLabel(text, parent);
@@ -224,6 +226,8 @@ void frmMain::buildTabs() {
     checkblacklist = checkWithCaption(QStringLiteral("Enable blacklist filtering"), settings, 128);
     checkspamcop =
         checkWithCaption(QStringLiteral("Block IP addresses of known spammers"), settings, 164);
+    // Below the filter switches, in the page's free space: the controls above keep their place.
+    checkstartup = checkWithCaption(QStringLiteral("Start Corvanta when I log in"), settings, 200);
     Label23 = hiddenLinkLabel(settings);
     SSTab1->addTab(settings, QStringLiteral("Settings"));
 
@@ -263,6 +267,8 @@ void frmMain::connectHandlers() {
     on(Command1, &frmMain::Command1_Click);
     // The box's handler runs whenever its state changes, also when stats.dat is applied.
     connect(checkautoscan, &QCheckBox::stateChanged, this, &frmMain::checkautoscan_Click);
+    // Only the user's click changes the autostart entry; reading it into the box does not.
+    connect(checkstartup, &QCheckBox::clicked, this, &frmMain::checkstartup_Click);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     connect(Image1, &ClickLabel::clicked, this, &frmMain::Image1_Click);
     connect(Label25, &ClickLabel::clicked, this, &frmMain::Label25_Click);
@@ -289,10 +295,14 @@ void frmMain::Form_Load() {
     splash().label->setText(QStringLiteral("Now Loading. Please wait."));
 
     readStatsFile(*this);
+    readStartupSetting();
 
-    show();
-    splash().show();
-    splash().raise();
+    // A start into the tray loads everything without a window coming up.
+    if (!std::exchange(m_nextLoadHidden, false)) {
+        show();
+        splash().show();
+        splash().raise();
+    }
     DoEvents();
 
     const QUrl help = QUrl::fromLocalFile(pathInFolder(QStringLiteral("index.html")));

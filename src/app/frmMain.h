@@ -43,6 +43,9 @@ public:
     // The load procedure: statistics and settings from stats.dat, the splash window, the help
     // page, the four lists. Run once at start-up and again by Reload.
     void Form_Load();
+    // Makes the next run of the load procedure leave this window and the splash window hidden
+    // (a start into the tray); later runs show them again.
+    void setNextLoadHidden(bool hidden) { m_nextLoadHidden = hidden; }
     // The close question; sets cancel to keep the window loaded and hidden.
     void Form_Unload(bool& cancel);
 
@@ -65,6 +68,10 @@ public:
     void Command1_Click();
     void Image1_Click();
     void Label25_Click();
+    // "Start Corvanta when I log in": writes or removes the session's autostart entry.
+    void checkstartup_Click();
+    // Sets that box from the autostart entry as it is on disk.
+    void readStartupSetting();
 
     // Logo and statistics.
     ClickLabel* Image1;
@@ -101,6 +108,7 @@ public:
     QCheckBox* checkwhitelist;
     QCheckBox* checkblacklist;
     QCheckBox* checkspamcop;
+    QCheckBox* checkstartup; // kept in the session's autostart folder, not in stats.dat
     QTextBrowser* webhelpbrowser;
     // Link labels of the six pages, created hidden.
     ClickLabel* Label9;
@@ -145,5 +153,6 @@ private:
     EditingDialogs* m_editingDialogs = nullptr;
     std::unique_ptr<Pop3Mailbox> m_standInMailbox;
     bool m_scanRunning = false;
+    bool m_nextLoadHidden = false;
     friend void module_scan(frmMain& form);
 };

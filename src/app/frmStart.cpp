@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScopedValueRollback>
+#include <QTimer>
 
 namespace {
 QAction* menuItem(QMenu* menu, const QString& name, const QString& caption) {
@@ -67,6 +68,7 @@ frmStart::~frmStart() = default;
 frmMain& frmStart::mainWindow() {
     if (!m_main) {
         m_main = std::make_unique<frmMain>(m_programFolder);
+        m_main->setNextLoadHidden(m_startInTray);
         m_main->Form_Load();
     }
     return *m_main;
@@ -88,7 +90,42 @@ void frmStart::Form_Load() {
     SysTrayModule::addIcon(this, QStringLiteral("Left click for menu."), windowIcon());
     const QPixmap mark = pictures().Picture1->pixmap();
     SetMenuIconModule::setMenuItemBitmaps(this, 0, 2, SetMenuIconModule::kByCommand, mark, mark);
+    if (m_startInTray)
+        waitForTray();
     DoEvents();
+}
+
+void frmStart::setStartInTray(bool inTray, int trayWaitMs) {
+    m_startInTray = inTray;
+    m_trayWaitMs = trayWaitMs;
+}
+
+void frmStart::waitForTray() {
+    if (SysTrayModule::isTrayAvailable())
+        return;
+    if (m_trayWaitMs <= 0) {
+        mnuSysTrayConfg_Click();
+        return;
+    }
+    m_trayWaited.start();
+    m_trayWait = new QTimer(this);
+    m_trayWait->setInterval(qMin(250, m_trayWaitMs));
+    connect(m_trayWait, &QTimer::timeout, this, &frmStart::checkTray);
+    m_trayWait->start();
+}
+
+void frmStart::checkTray() {
+    const bool trayCame = SysTrayModule::isTrayAvailable();
+    // Shown meanwhile (a later start, the user): nothing left to wait for.
+    const bool shown = createdMainWindow() && createdMainWindow()->isVisible();
+    const bool waitedEnough = m_trayWaited.hasExpired(m_trayWaitMs);
+    if (!trayCame && !shown && !waitedEnough)
+        return;
+    m_trayWait->stop();
+    m_trayWait->deleteLater();
+    m_trayWait = nullptr;
+    if (!trayCame && !shown)
+        mnuSysTrayConfg_Click();
 }
 
 void frmStart::Form_MouseMove(int mouseMessage) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <memory>
 
 class QAction;
 class QMenu;
+class QTimer;
 class frmMain;
 class frmPictures;
 
@@ -28,6 +30,14 @@ public:
     // The load procedure: loads the main window, then adds the tray icon and sets the menu
     // bitmap. Run once at start-up.
     void Form_Load();
+    // Makes the load procedure start into the tray: the main window loads without coming up.
+    // When the desktop shows no tray, the window comes up after all once trayWaitMs have passed
+    // without one (at log-in the panel may start after the program), so the program is never
+    // out of reach. Call before Form_Load.
+    void setStartInTray(bool inTray, int trayWaitMs = kTrayWaitMs);
+    static constexpr int kTrayWaitMs = 10000;
+    // True while a start into the tray still waits for a tray to turn up.
+    bool isWaitingForTray() const { return m_trayWait != nullptr; }
     // A tray notification: the number of the mouse message over the tray icon. A left button
     // going down pops the tray menu up at the cursor; everything else is ignored.
     void Form_MouseMove(int mouseMessage);
@@ -55,9 +65,15 @@ protected:
 
 private:
     void askExit();
+    void waitForTray();
+    void checkTray();
 
     QString m_programFolder;
     std::unique_ptr<frmMain> m_main;
     std::unique_ptr<frmPictures> m_pictures;
     bool m_trayMenuOpen = false;
+    bool m_startInTray = false;
+    int m_trayWaitMs = kTrayWaitMs;
+    QTimer* m_trayWait = nullptr;
+    QElapsedTimer m_trayWaited;
 };

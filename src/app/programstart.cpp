@@ -3,10 +3,13 @@
 #include "app/frmStart.h"
 #include "app/singleinstance.h"
 
-std::unique_ptr<frmStart> startProgram(SingleInstance& instance) {
-    if (!instance.claim())
+std::unique_ptr<frmStart> startProgram(SingleInstance& instance, const StartOptions& options) {
+    const auto request =
+        options.hidden ? SingleInstance::Request::Nothing : SingleInstance::Request::Show;
+    if (!instance.claim(request))
         return nullptr;
     auto start = std::make_unique<frmStart>(instance.programFolder());
+    start->setStartInTray(options.hidden, options.trayWaitMs);
     // Connected before loading: a later start may already knock while the lists load.
     QObject::connect(&instance, &SingleInstance::showRequested, start.get(),
                      &frmStart::mnuSysTrayConfg_Click);

@@ -75,7 +75,7 @@ QString SingleInstance::serverName(const QString& programFolder) {
     return name;
 }
 
-bool SingleInstance::claim() {
+bool SingleInstance::claim(Request request) {
     if (m_claimed)
         return m_runningCopy;
     m_claimed = true;
@@ -86,7 +86,7 @@ bool SingleInstance::claim() {
         if (m_lock.tryLock(0))
             break;
         const bool heldByAnother = m_lock.error() == QLockFile::LockFailedError;
-        if (askRunningCopyToShow())
+        if (reachRunningCopy(request))
             return false;
         // A folder that takes no lock file (a read-only one) takes no data file either, so
         // nothing can be overwritten there: this copy runs unless one already answers.
@@ -103,7 +103,7 @@ bool SingleInstance::claim() {
     return true;
 }
 
-bool SingleInstance::askRunningCopyToShow() {
+bool SingleInstance::reachRunningCopy(Request request) {
     QLocalSocket socket;
     bool failed = false;
     connect(&socket, &QLocalSocket::errorOccurred, this, [&failed] { failed = true; });
@@ -113,6 +113,11 @@ bool SingleInstance::askRunningCopyToShow() {
     runEventsUntil([&] { return socket.state() != QLocalSocket::ConnectingState; }, kExchangeMs);
     if (socket.state() != QLocalSocket::ConnectedState)
         return false;
+    // A copy that takes the connection runs; nothing more is needed from it.
+    if (request == Request::Nothing) {
+        socket.disconnectFromServer();
+        return true;
+    }
     socket.write(kShowRequest, sizeof kShowRequest - 1);
     socket.flush();
     runEventsUntil([&] { return failed || socket.bytesToWrite() == 0; }, kExchangeMs);

@@ -18,11 +18,17 @@ public:
     explicit SingleInstance(const QString& programFolder, QObject* parent = nullptr);
     ~SingleInstance() override;
 
+    // What a later start asks of the running copy.
+    enum class Request {
+        Show,    // bring its window to the front: a start by the user
+        Nothing, // only make sure it runs: a start with the session must not pop a window up
+    };
+
     // True: this start is the folder's running copy, and showRequested is emitted whenever a
-    // later start asks. False: another copy runs from the folder and has been asked to show
-    // itself (if it answered within a few seconds); this start must end without loading or
+    // later start asks. False: another copy runs from the folder and has been asked what request
+    // says (if it answered within a few seconds); this start must end without loading or
     // writing anything. Only the first call does the work; later calls repeat its answer.
-    bool claim();
+    bool claim(Request request = Request::Show);
     bool isRunningCopy() const { return m_runningCopy; }
 
     QString programFolder() const { return m_programFolder; }
@@ -42,7 +48,7 @@ Q_SIGNALS:
     void showRequested();
 
 private:
-    bool askRunningCopyToShow();
+    bool reachRunningCopy(Request request);
     void startListening();
     void acceptConnections();
     void readRequest(QLocalSocket* peer);

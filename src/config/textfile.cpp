@@ -111,6 +111,11 @@ QByteArray joinTextLines(const QStringList& lines) {
 
 bool writeTextLines(const QString& path, const QStringList& lines,
                     QFileDevice::Permissions permissions, QString* reason) {
+    return writeFileAtomically(path, joinTextLines(lines), permissions, reason);
+}
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes,
+                         QFileDevice::Permissions permissions, QString* reason) {
     auto failed = [reason](const QString& why) {
         if (reason)
             *reason = why;
@@ -134,7 +139,7 @@ bool writeTextLines(const QString& path, const QStringList& lines,
     }
     // Written and synced here rather than through QSaveFile's buffer: the flush in its commit()
     // does not notice a full disk and would put the truncated file in place of the old one.
-    if (!writeAll(file.handle(), joinTextLines(lines)) || ::fsync(file.handle()) != 0) {
+    if (!writeAll(file.handle(), bytes) || ::fsync(file.handle()) != 0) {
         const QString why = systemMessage(errno);
         file.cancelWriting();
         return failed(why);

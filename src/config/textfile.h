@@ -28,3 +28,8 @@ QByteArray joinTextLines(const QStringList& lines);
 // says why in the system's words ("Permission denied", "No space left on device").
 bool writeTextLines(const QString& path, const QStringList& lines,
                     QFileDevice::Permissions permissions = {}, QString* reason = nullptr);
+
+// Writes bytes as they are, in the same safe way as writeTextLines (which uses it), for files
+// whose line ends other programs prescribe.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes,
+                         QFileDevice::Permissions permissions = {}, QString* reason = nullptr);

@@ -66,11 +66,12 @@ QString placeProgram(const TempFolder& folder) {
 // A run of the built program, stopped hard when the test ends.
 struct Program {
     QProcess process;
-    explicit Program(const QString& executable) {
+    explicit Program(const QString& executable, const QStringList& arguments = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         process.setProcessEnvironment(environment);
         process.setProgram(executable);
+        process.setArguments(arguments);
         process.start();
     }
     ~Program() { killHard(); }
@@ -101,6 +102,7 @@ private Q_SLOTS:
     void copyStillStartingIsReachedOnceItListens();
     void startGivesUpWhenTheHolderNeverListens();
     void secondStartOfTheProgramShowsTheHiddenWindow();
+    void startWithTheSessionLeavesTheRunningCopyAlone();
     void programHoldsItsFolderAndAKilledCopyIsTakenOver();
     void twoProgramStartsAtOnceLeaveOneRunning();
 
@@ -286,6 +288,40 @@ void tst_singleinstance::secondStartOfTheProgramShowsTheHiddenWindow() {
     SingleInstance third(folder.path());
     QVERIFY(!third.claim());
     QTRY_VERIFY(window.isVisible());
+}
+
+// A start with the session (--hidden) that finds the folder's copy running ends quietly and does
+// not bring that copy's window up: the user did not ask for it. A start by the user still does.
+void tst_singleinstance::startWithTheSessionLeavesTheRunningCopyAlone() {
+    TempFolder folder;
+    const QString executable = placeProgram(folder);
+    QVERIFY(!executable.isEmpty());
+    ScriptedBoxes boxes;
+    SingleInstance instance(folder.path());
+    QSignalSpy requests(&instance, &SingleInstance::showRequested);
+    const std::unique_ptr<frmStart> start = startProgram(instance);
+    QVERIFY(start);
+    frmMain& window = start->mainWindow();
+    start->mnuHideSysTrayConfg->trigger();
+    const QStringList before = listing(folder.path());
+
+    Program withSession(executable, {"--hidden"});
+    QSignalSpy finished(&withSession.process, &QProcess::finished);
+    QVERIFY(finished.wait(kProcessMs));
+    QVERIFY(withSession.endedQuietly());
+    SingleInstance quietInProcess(folder.path());
+    QVERIFY(!quietInProcess.claim(SingleInstance::Request::Nothing));
+    QCOMPARE(listing(folder.path()), before);
+    // Nothing is to arrive, so there is no condition to wait for: a request would have been
+    // handled well within this time.
+    QTest::qWait(300);
+    QCOMPARE(requests.count(), 0);
+    QVERIFY(!window.isVisible());
+
+    SingleInstance byTheUser(folder.path());
+    QVERIFY(!byTheUser.claim());
+    QTRY_VERIFY(window.isVisible());
+    QCOMPARE(requests.count(), 1);
 }
 
 // The built program takes its folder's lock and answers later starts; killed, it leaves the

@@ -6,6 +6,7 @@
 #include "app/frmMain.h"
 #include "app/frmStart.h"
 #include "app/modal.h"
+#include "config/autostart.h"
 
 #include <QApplication>
 #include <QDir>
@@ -128,6 +129,11 @@ int main(int argc, char* argv[]) {
     out.mkpath(QStringLiteral("."));
     QTemporaryDir folder;
     fillSampleFolder(folder.path());
+    // The session's folders are temporary too: the pictures show "Start Corvanta when I log in"
+    // ticked, without the real autostart folder being touched.
+    QTemporaryDir session;
+    qputenv("XDG_CONFIG_HOME", session.path().toUtf8());
+    autostart::enable(autostart::programIn(folder.path()));
 
     frmStart start(folder.path());
     start.Form_Load();
