@@ -8,7 +8,8 @@
 // lone dots with every line end, lines that look like status lines, huge lines, NULs, 8-bit
 // bytes, bytes of its own, a missing final line end) and picks how the server behaves: framing
 // done right or as real servers get it wrong, with or without CAPA, PIPELINING, UIDL, true or
-// false LIST sizes, -ERR for any one command, extra bytes after any one reply, a drop at any byte,
+// false LIST sizes, -ERR for any one command, stray bytes after any one reply (as sloppy servers
+// send them: a line end, a status line twice, a dot, some text), a drop at any byte,
 // DELE never answered, QUIT answered or not, and its replies cut at random points and delayed at
 // random.
 //
@@ -187,7 +188,7 @@ private:
             m_loggedIn = true;
             reply("+OK\r\n");
         } else if (verb == "STAT" && m_loggedIn) {
-            reply("+OK " + QByteArray::number(count()) + " 0\r\n");
+            reply("+OK " + QByteArray::number(count() - qsizetype(m_marked.size())) + " 0\r\n");
         } else if (verb == "LIST" && m_loggedIn) {
             QByteArray list = "+OK\r\n";
             for (int m = 1; m <= count(); ++m) {
@@ -466,9 +467,12 @@ int runPass(const uint8_t* data, size_t size) {
             recipes[size_t(m)].emplace_back(kind, input.takeByte());
         }
     }
-    const uint8_t extraKind = input.takeByte();
+    // What sloppy servers send that nobody asked for: a stray line end, a status line or an empty
+    // reply sent twice, a stray dot, some text.
+    static const char* const kExtras[] = {"\r\n",         "+OK\r\n",  "-ERR\r\n", ".\r\n",
+                                          "+OK\r\n.\r\n", "oops\r\n", "\n"};
+    behaviour.extra = kExtras[input.takeByte() % std::size(kExtras)];
     BytePool pool(input.takeRest());
-    behaviour.extra = fragment(extraKind, 16, pool);
     std::vector<QByteArray> stored;
     for (int m = 0; m < messages; ++m) {
         QByteArray message = header(headers[size_t(m)]);

@@ -88,6 +88,7 @@ ScriptedPop3Server& ScriptedPop3Server::startTls() {
 
 ScriptedPop3Server& ScriptedPop3Server::login(const QString& user, const QString& password,
                                               int messages) {
+    m_lastCount = messages;
     reply("+OK POP3 server ready");
     expectLine(QStringLiteral("USER ") + user);
     reply("+OK");
@@ -271,8 +272,8 @@ void ScriptedPop3Server::run() {
                 break;
             }
             if (!step.pattern.match(line).hasMatch() &&
-                line.compare(QLatin1String("NOOP"), Qt::CaseInsensitive) == 0) {
-                m_socket->write("+OK\r\n");
+                line.compare(QLatin1String("STAT"), Qt::CaseInsensitive) == 0) {
+                m_socket->write("+OK " + QByteArray::number(m_lastCount) + " 0\r\n");
                 break;
             }
             if (!step.pattern.match(line).hasMatch()) {

@@ -23,8 +23,9 @@ class QTcpSocket;
 // is dropped and the script stops; failure() then says what was expected and what came. The one
 // exception is "CAPA": where the script does not expect it, it is answered "-ERR" as a server
 // without capabilities would, and the script goes on (the line is still recorded). A script that
-// wants to list capabilities expects it with capa(). Likewise "NOOP" is answered "+OK" where the
-// script does not expect it.
+// wants to list capabilities expects it with capa(). Likewise "STAT" is answered where the script
+// does not expect it, as when a client checks the session before QUIT, with the count login()
+// was given.
 //
 // With a TLS identity set, the server can speak TLS: from the first byte for every connection
 // (setImplicitTls) or from a startTls() step on, as after STLS. Lines are recorded as decrypted.
@@ -68,6 +69,9 @@ public:
     // handshake succeeded.
     ScriptedPop3Server& startTls();
 
+    // Greeting, USER, PASS and STAT with the given count, all accepted; a later STAT the script
+    // does not expect is answered with the same count.
+    void setMessageCount(int count) { m_lastCount = count; }
     // Greeting, USER, PASS and STAT with the given count, all accepted.
     ScriptedPop3Server& login(const QString& user, const QString& password, int messages);
     // RETR n answered with the message, dot-stuffed and terminated.
@@ -141,6 +145,7 @@ private:
     QSslKey m_key;
     bool m_implicitTls = false;
     bool m_stuffAfterCrLfOnly = false;
+    int m_lastCount = 0;
     bool m_handshaking = false; // the script waits for the current connection's handshake
     int m_encryptedConnections = 0;
 };

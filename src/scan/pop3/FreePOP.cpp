@@ -14,6 +14,8 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // Pages of messages larger than this are written on the worker thread, so the window keeps
@@ -247,7 +249,7 @@ void FreePOP::DeleteMessage() {
     // The reply is waited for only when the outcome is asked for before the next operation: a
     // scan that goes on with the next message need not wait a round trip per deletion.
     succeed();
-    m_marked = true;
+    m_deletions.push_back(dele);
     m_unsettledDelete = dele;
     m_unsettledDeadline = operationDeadline();
 }
@@ -323,7 +325,7 @@ void FreePOP::Disconnect() {
         fail(failure);
         return;
     }
-    if (m_marked && !confirmInStep(deadline))
+    if (!m_deletions.empty() && !confirmInStep(deadline))
         return;
     if (!requireOpenLink())
         return;
@@ -349,26 +351,41 @@ void FreePOP::Disconnect() {
     succeed();
 }
 
-// Before the deletions are carried out: a NOOP sent alone, whose answer must be "+OK". Everything
-// the server sent before that answer is read by then, so a reply stream that went out of step
-// shows here, as a line that is not a status line or data left over, however slowly it came in.
-// Without this, the rest of a reply taken for another could still be on its way when QUIT goes
-// out. A server that does not dot-stuff lets a message end its own reply; the check catches
-// that too, unless the message after it is itself made of status lines.
+// Before the deletions are carried out: STAT, sent alone. Its answer must be "+OK <count> <size>"
+// with the count of the mailbox, with or without the messages marked, a shape no other reply of
+// the session has, and nothing may be left over after it. Everything the server sent before that
+// answer is read by then, so a reply stream that went out of step shows here however slowly it came
+// in: as a line that is not that answer (the answer of DELE, of RETR, a stray line) or as data left
+// over. Without this, the rest of a reply taken for another could still be on its way when QUIT
+// goes out: a server that does not dot-stuff lets a message end its own reply, and a server that
+// sends a reply twice shifts every reply after it by one.
 bool FreePOP::confirmInStep(const Pop3Deadline& deadline) {
     Pop3Failure failure;
-    const Pop3CommandPtr noop =
-        m_pipeline.send("NOOP", Pop3Command::Reply::Status, failure, 0, Pop3Pipeline::Send::Alone);
-    if (noop)
-        failure = m_pipeline.waitFor(*noop, deadline);
+    const Pop3CommandPtr stat =
+        m_pipeline.send("STAT", Pop3Command::Reply::Status, failure, 0, Pop3Pipeline::Send::Alone);
+    if (stat)
+        failure = m_pipeline.waitFor(*stat, deadline);
     if (!failure.failed())
-        failure = noop->failure;
-    if (!failure.failed() && !noop->positive) {
-        failure = {ProtocolError,
-                   tr("%1 did not confirm the session before the log-out: %2. "
-                      "Messages marked for deletion stay on the server.")
-                       .arg(m_connection.server(), pop3text::serverWords(noop->statusText))};
-        m_connection.drop(pop3text::notPop3Reason());
+        failure = stat->failure;
+    if (!failure.failed()) {
+        const QList<QByteArray> words = stat->statusText.split(' ');
+        bool countOk = false;
+        bool sizeOk = false;
+        const int count = words.value(0).toInt(&countOk);
+        words.value(1).toLongLong(&sizeOk);
+        // Servers count the messages without the ones marked, as they should, or with them.
+        const auto marked =
+            std::count_if(m_deletions.cbegin(), m_deletions.cend(), [](const Pop3CommandPtr& dele) {
+                return dele->done && dele->positive && !dele->failure.failed();
+            });
+        const bool countExpected = count == m_messageCount || count == m_messageCount - marked;
+        if (!stat->positive || !countOk || !sizeOk || !countExpected) {
+            failure = {ProtocolError,
+                       tr("%1 gave an answer out of step before the log-out: %2. Messages "
+                          "marked for deletion stay on the server.")
+                           .arg(m_connection.server(), pop3text::serverWords(stat->statusText))};
+            m_connection.drop(pop3text::notPop3Reason());
+        }
     }
     if (!failure.failed() && m_pipeline.unread() > 0) {
         failure = {ProtocolError, pop3text::unaskedData(m_connection.server())};
@@ -472,7 +489,7 @@ void FreePOP::closeLink() {
     m_capabilities.clear();
     m_unsyncedPages.clear();
     m_messageCount = 0;
-    m_marked = false;
+    m_deletions.clear();
     clearCurrent();
 }
 

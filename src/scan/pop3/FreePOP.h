@@ -49,7 +49,7 @@ class SpareFiles;
 // Deleting a message that was not judged is the one thing the component must never do. Replies
 // are framed strictly (see Pop3ReplyReader), and QUIT, which is what makes the marked deletions
 // happen, goes out only once every earlier reply has been read and kept to the protocol, and a
-// NOOP sent alone after them was answered "+OK" with nothing left over. A reply
+// STAT sent alone after them got its own kind of answer with nothing left over. A reply
 // that breaks the framing, or data the server sends unasked, drops the connection without QUIT:
 // a server deletes nothing then, so a deletion marked in a session that went out of step is never
 // carried out.
@@ -222,8 +222,8 @@ private:
         std::shared_ptr<const MessageAnalysis> analysis;
     };
     std::vector<Discarded> m_discarded;
-    // Whether DELE went out in this session.
-    bool m_marked = false;
+    // The DELE commands of this session.
+    std::vector<Pop3CommandPtr> m_deletions;
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     QString m_savedPath;

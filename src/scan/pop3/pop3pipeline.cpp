@@ -24,6 +24,11 @@ bool isRetrieval(const Pop3Command& command) {
     return command.kind == Pop3Command::Reply::MultiLine && command.number > 0;
 }
 
+bool startsWithStatus(const QByteArray& body) {
+    const QByteArray start = body.left(5).toUpper();
+    return start.startsWith("+OK ") || start.startsWith("+OK\r") || start.startsWith("-ERR");
+}
+
 } // namespace
 
 Pop3Pipeline::Pop3Pipeline(Pop3Connection& connection, EventLoopWait& waiter)
@@ -121,6 +126,13 @@ void Pop3Pipeline::readReplies() {
             command.statusText = m_reader.statusText();
             if (command.kind == Pop3Command::Reply::MultiLine && command.positive) {
                 command.body = m_reader.takeBody();
+                // A message never starts with a status line; one that does is a reply that was
+                // taken for the start of this one, after a status line the server sent twice.
+                if (isRetrieval(command) && startsWithStatus(command.body)) {
+                    dropOutOfStep(&command, pop3text::notPop3Reason(),
+                                  {ProtocolError, pop3text::notPop3(m_connection.server())});
+                    return;
+                }
                 // Handed on only while someone still waits for it (not a message given up).
                 if (isRetrieval(command) && m_onMessage && m_queue.front().use_count() > 1)
                     m_onMessage(command);

@@ -239,6 +239,7 @@ void TestHostileServers::messageCannotEndItsOwnReply() {
     server.expectLine("USER " + kUser).reply("+OK");
     server.expectLine("PASS " + kPassword).reply("+OK");
     server.expectLine(QStringLiteral("STAT")).reply("+OK 3 600");
+    server.setMessageCount(3);
     if (pipelining)
         server.list({good1.size(), forged.size(), good3.size()});
     server.message(1, good1).message(2, forged);

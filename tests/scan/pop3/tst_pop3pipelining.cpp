@@ -29,6 +29,7 @@ ScriptedPop3Server& loginWith(ScriptedPop3Server& server, const QList<QByteArray
     server.expectLine("USER " + kUser).reply("+OK");
     server.expectLine("PASS " + kPassword).reply("+OK");
     server.expectLine("STAT").reply("+OK " + QByteArray::number(messages) + " 9000");
+    server.setMessageCount(messages);
     if (capabilities.contains("PIPELINING") && messages > 1) {
         while (sizes.size() < messages)
             sizes.append(100);
@@ -66,7 +67,9 @@ private Q_SLOTS:
     void messagesOutOfOrderAndTheLastOne();
     void anUnreadDeletionHoldsNothingUp();
     void bytesAfterTheLastReplyStopTheLogOut();
+    void dataComingLateStillStopsTheLogOut_data();
     void dataComingLateStillStopsTheLogOut();
+    void aStatusLineSentTwiceBeforeAMessage();
     void messagesLargerThanListedAreAskedForAgain();
     void pagesNeverReplaceAFileAndLeaveNothingBehind();
     void theWorkerWakesTheWaitingWindow();
@@ -121,7 +124,7 @@ void TestPop3Pipelining::fetchesAheadAndKeepsEveryResultInItsPlace() {
     QVERIFY(server.isFinished());
     // Never past the last.
     QCOMPARE(server.received().mid(5),
-             QStringList({"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 2", "NOOP", "QUIT"}));
+             QStringList({"RETR 1", "RETR 2", "RETR 3", "DELE 1", "DELE 2", "STAT", "QUIT"}));
 }
 
 void TestPop3Pipelining::fetchesOnlyOneAheadAfterALargeMessage() {
@@ -162,6 +165,7 @@ void TestPop3Pipelining::listedSizesBoundWhatIsAskedAhead() {
         server.expectLine("USER " + kUser).reply("+OK");
         server.expectLine("PASS " + kPassword).reply("+OK");
         server.expectLine("STAT").reply("+OK 6 9000");
+        server.setMessageCount(6);
         if (listed)
             server.list({100, 3 * 1024 * 1024, 3 * 1024 * 1024, 100, 100, 100});
         else
@@ -365,10 +369,20 @@ void TestPop3Pipelining::bytesAfterTheLastReplyStopTheLogOut() {
     QVERIFY2(!server.received().contains("QUIT"), qPrintable(serverLog(server)));
 }
 
+void TestPop3Pipelining::dataComingLateStillStopsTheLogOut_data() {
+    QTest::addColumn<QByteArray>("late");
+    // The rest of a reply, as when a message's content ended its own reply early on a server that
+    // does not dot-stuff; a status line or a whole reply a sloppy server sent twice.
+    QTest::newRow("the rest of a message") << QByteArray("From: someone <x@example.org>\r\n");
+    QTest::newRow("a status line twice") << QByteArray("+OK\r\n");
+    QTest::newRow("an empty reply twice") << QByteArray("+OK\r\n.\r\n");
+}
+
 void TestPop3Pipelining::dataComingLateStillStopsTheLogOut() {
-    // After the answer to DELE 1, the rest of some reply trickles in late, as when a message's
-    // content ended its own reply early on a server that does not dot-stuff. Every reply asked for
-    // is in before it comes, but the NOOP before QUIT takes it as its answer: nothing is deleted.
+    // After the answer to DELE 1, bytes nobody asked for come in late: every reply asked for is
+    // in before they come, but the STAT sent before QUIT gets them as its answer, which is not
+    // the answer STAT has. Nothing is deleted.
+    QFETCH(QByteArray, late);
     ScriptedPop3Server server;
     QVERIFY(server.listen());
     loginWith(server, {"PIPELINING"}, 1)
@@ -376,7 +390,7 @@ void TestPop3Pipelining::dataComingLateStillStopsTheLogOut() {
         .expectLine("DELE 1")
         .reply("+OK marked")
         .pause(300)
-        .send("From: someone else <x@example.org>\r\n")
+        .send(late)
         .stall();
 
     auto pop = connectedClient(server, 5);
@@ -386,6 +400,22 @@ void TestPop3Pipelining::dataComingLateStillStopsTheLogOut() {
     pop->Disconnect();
     QCOMPARE(pop->ErrorCode(), int(FreePOP::ProtocolError));
     QVERIFY2(!server.received().contains("QUIT"), qPrintable(serverLog(server)));
+}
+
+void TestPop3Pipelining::aStatusLineSentTwiceBeforeAMessage() {
+    // The message's own status line comes after a stray one: read as the first line of the
+    // message, it gives the shift away, and the session is given up before anything is judged.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    loginWith(server, {"PIPELINING"}, 1)
+        .expectLine("RETR 1")
+        .send("+OK\r\n+OK 50 octets\r\n" + mail("one") + ".\r\n")
+        .stall();
+    auto pop = connectedClient(server, 5);
+    pop->FetchMessage(1);
+    QCOMPARE(pop->ErrorCode(), int(FreePOP::ProtocolError));
+    pop->Disconnect();
+    QVERIFY(!server.received().contains("QUIT"));
 }
 
 void TestPop3Pipelining::messagesLargerThanListedAreAskedForAgain() {
