@@ -2,7 +2,6 @@
 
 #include "scan/archivename.h"
 #include "scan/pop3/messagepage.h"
-#include "scan/sparefiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,14 +16,13 @@
 
 namespace {
 
-// Names a complete file through giveName, at path or, while the name it tries is taken, at the
-// next free archive name after it. Each try names the file only when the name is free, in one
-// step, so two writers after the same name (two threads, two copies of the program) both end up
-// with a file of their own. The name given; empty, with errno set, when none could be.
-template <typename GiveName>
-QString nameFreely(QString path, const GiveName& giveName) {
+// Names the complete file at from path or, while the name it tries is taken, at the next free
+// archive name after it. Each try names the file only when the name is free, in one step, so two
+// writers after the same name (two threads, two copies of the program) both end up with a file of
+// their own. The name given; empty, with errno set, when none could be.
+QString nameFreely(const QString& from, QString path) {
     while (!path.isEmpty()) {
-        if (giveName(path))
+        if (renameNoReplace(from, path))
             return path;
         if (errno != EEXIST)
             return QString();
@@ -36,30 +34,10 @@ QString nameFreely(QString path, const GiveName& giveName) {
 
 } // namespace
 
-SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                           int spare) {
-    if (path.isEmpty()) {
-        if (spare >= 0)
-            ::close(spare);
+SavedPage writeArchivePage(const QString& path, const ParsedMessage& message,
+                           const QByteArray& raw) {
+    if (path.isEmpty())
         return {QString(), QCoreApplication::translate("ArchivePage", "no file name")};
-    }
-    // A file made ahead is written first and named only once it is complete; when it cannot be
-    // named (a folder gone, a file system without links), the page is written the usual way.
-    if (spare >= 0) {
-        QFile file;
-        file.open(spare, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-        const bool written = writeMessagePage(file, message, raw) && file.flush();
-        const QString reason = file.errorString();
-        const auto giveName = [spare](const QString& name) {
-            return SpareFiles::giveName(spare, name);
-        };
-        const QString named = written ? nameFreely(path, giveName) : QString();
-        file.close();
-        if (!named.isEmpty())
-            return {named, QString()};
-        if (!written)
-            return {QString(), reason};
-    }
     QFile file;
     // The name leaves room for these seven characters (see archiveFileName).
     static constexpr char kLetters[] =
@@ -85,9 +63,7 @@ SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, co
         file.remove();
         return {QString(), written ? file.errorString() : reason};
     }
-    const QString temporary = file.fileName();
-    const QString named = nameFreely(
-        path, [&temporary](const QString& name) { return renameNoReplace(temporary, name); });
+    const QString named = nameFreely(file.fileName(), path);
     if (named.isEmpty()) {
         const QString error = QString::fromLocal8Bit(strerror(errno));
         file.remove();

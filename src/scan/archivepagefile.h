@@ -21,12 +21,10 @@ struct SavedPage {
 };
 
 // Writes the page to a new file beside path and gives it its name once it is complete, so the
-// file is whole or not there at all; or, given an unnamed file made ahead in that folder (spare,
-// see SpareFiles), writes it and names it. Like stored mail, the page is for its owner only (read
-// and write for the user). The spare is closed in every case. Nothing is flushed to disk here:
-// see flushArchivePages().
-SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                           int spare = -1);
+// file is whole or not there at all. Like stored mail, the page is for its owner only (read and
+// write for the user). Nothing is flushed to disk here: see flushArchivePages().
+SavedPage writeArchivePage(const QString& path, const ParsedMessage& message,
+                           const QByteArray& raw);
 
 // Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
 // system does it for all of them at the cost of one journal commit; elsewhere each file and folder

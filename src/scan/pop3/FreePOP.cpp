@@ -7,7 +7,6 @@
 #include "scan/pop3/pop3transport.h"
 #include "scan/pop3/serveraddress.h"
 #include "scan/pop3/tlstrust.h"
-#include "scan/sparefiles.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -213,10 +212,7 @@ void FreePOP::SaveMessage(const QString& path) {
         }
         saved = page.result();
     } else {
-        if (!m_spares)
-            m_spares = std::make_unique<SpareFiles>();
-        saved =
-            writeArchivePage(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
+        saved = writeArchivePage(path, message, m_raw);
     }
     if (!saved.failure.isEmpty()) {
         fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, saved.failure));

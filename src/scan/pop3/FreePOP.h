@@ -18,7 +18,6 @@
 #include <vector>
 
 class QThreadPool;
-class SpareFiles;
 
 // The POP3 client the scan uses: one connection and one current message at a time. This is its
 // facade, with the operations the scan pass calls and the error state; the work is done by the
@@ -227,8 +226,6 @@ private:
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     QString m_savedPath;
-    // Files made ahead for the pages, where the file system can make them (made on first use).
-    std::unique_ptr<SpareFiles> m_spares;
     // One worker for parsing and for large pages: jobs run one after the other, in order.
     std::unique_ptr<QThreadPool> m_worker;
 
