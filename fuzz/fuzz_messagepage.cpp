@@ -1,6 +1,6 @@
 // The archive page of a message: whatever the message holds, the page carries no markup of its
 // own making, and the message comes back from the page byte for byte by the recovery that
-// messagepage.h describes.
+// messagepage.h describes, from the page's text and from its download link alike.
 //
 // Input: the message as retrieved.
 
@@ -84,6 +84,23 @@ QByteArray recover(const QByteArray& page) {
     return characters.toLatin1();
 }
 
+// The raw message as the page's download link saves it.
+QByteArray fromLink(const QByteArray& page) {
+    const QByteArray href = "<a id=\"message-download\" download=\"";
+    const qsizetype at = page.indexOf(href);
+    FUZZ_CHECK(at >= 0);
+    const QByteArray data = " href=\"data:message/rfc822;base64,";
+    const qsizetype from = page.indexOf(data, at + href.size());
+    FUZZ_CHECK(from >= 0);
+    const qsizetype start = from + data.size();
+    const qsizetype end = page.indexOf('"', start);
+    FUZZ_CHECK(end >= 0);
+    const auto decoded = QByteArray::fromBase64Encoding(page.mid(start, end - start),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    FUZZ_CHECK(bool(decoded));
+    return *decoded;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -94,5 +111,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(QByteArrayView(page).isValidUtf8());
     FUZZ_CHECK(markupIn(page) == emptyPageMarkup());
     FUZZ_CHECK(recover(page) == raw);
+    FUZZ_CHECK(fromLink(page) == raw);
     return 0;
 }

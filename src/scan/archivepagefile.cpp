@@ -37,7 +37,7 @@ QString nameFreely(QString path, const GiveName& giveName) {
 } // namespace
 
 SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                           int spare) {
+                           int spare, const RemovalNote& note) {
     if (path.isEmpty()) {
         if (spare >= 0)
             ::close(spare);
@@ -48,7 +48,7 @@ SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, co
     if (spare >= 0) {
         QFile file;
         file.open(spare, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-        const bool written = writeMessagePage(file, message, raw) && file.flush();
+        const bool written = writeMessagePage(file, message, raw, note) && file.flush();
         const QString reason = file.errorString();
         const auto giveName = [spare](const QString& name) {
             return SpareFiles::giveName(spare, name);
@@ -78,7 +78,7 @@ SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, co
     }
     if (!file.isOpen())
         return {QString(), file.errorString()};
-    const bool written = writeMessagePage(file, message, raw) && file.flush();
+    const bool written = writeMessagePage(file, message, raw, note) && file.flush();
     const QString reason = file.errorString();
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {

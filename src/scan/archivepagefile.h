@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/pop3/messagepage.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -24,9 +26,9 @@ struct SavedPage {
 // file is whole or not there at all; or, given an unnamed file made ahead in that folder (spare,
 // see SpareFiles), writes it and names it. Like stored mail, the page is for its owner only (read
 // and write for the user). The spare is closed in every case. Nothing is flushed to disk here:
-// see flushArchivePages().
+// see flushArchivePages(). The note says on the page why the message was removed.
 SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                           int spare = -1);
+                           int spare = -1, const RemovalNote& note = {});
 
 // Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
 // system does it for all of them at the cost of one journal commit; elsewhere each file and folder
