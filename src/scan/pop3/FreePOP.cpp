@@ -275,6 +275,7 @@ void FreePOP::SaveMessage(const QString& path) {
         return;
     const auto done = qScopeGuard([this] { endOperation(); });
     m_savedPath.clear();
+    const RemovalNote note = std::exchange(m_pageNote, {});
 
     if (m_current == 0) {
         fail(NoCurrentMessage, tr("No message has been fetched."));
@@ -290,8 +291,8 @@ void FreePOP::SaveMessage(const QString& path) {
 
     SavedPage saved;
     if (m_raw.size() > kPageOnWorker) {
-        const JobPtr job = startJob([path, message, raw = m_raw](Job& self) {
-            const SavedPage page = writeArchivePage(path, message, raw);
+        const JobPtr job = startJob([path, message, raw = m_raw, note](Job& self) {
+            const SavedPage page = writeArchivePage(path, message, raw, -1, note);
             self.savedPath = page.path;
             self.failure = page.failure;
         });
@@ -303,8 +304,8 @@ void FreePOP::SaveMessage(const QString& path) {
     } else {
         if (!m_spares)
             m_spares = std::make_unique<SpareFiles>();
-        saved =
-            writeArchivePage(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
+        saved = writeArchivePage(path, message, m_raw,
+                                 m_spares->take(QFileInfo(path).absolutePath()), note);
     }
     if (!saved.failure.isEmpty()) {
         fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, saved.failure));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
 #include "scan/pop3/pop3replyreader.h"
 
@@ -167,6 +168,9 @@ public:
     virtual void SaveMessage(const QString& path);
     // The file the last SaveMessage wrote; empty when it failed.
     QString savedPath() const { return m_savedPath; }
+    // What the next SaveMessage's page says about why the message was removed; used once.
+    void setPageNote(const RemovalNote& note) { m_pageNote = note; }
+    const RemovalNote& pageNote() const { return m_pageNote; }
     // Marks the current message for deletion (DELE); it leaves the server at Disconnect. Returns
     // once DELE is on its way: ErrorCode() or errorString(), read before the next operation, wait
     // for the reply and report it; otherwise the reply is read in turn with the ones after it.
@@ -288,6 +292,7 @@ private:
     };
     std::vector<Discarded> m_discarded;
     QString m_savedPath; // the file the last SaveMessage wrote
+    RemovalNote m_pageNote; // for the next page
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     // Files made ahead for the pages, where the file system can make them (made on first use).
