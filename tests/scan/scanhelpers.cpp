@@ -89,8 +89,11 @@ void MemoryMailbox::CompleteFetch() {
 void MemoryMailbox::SaveMessage(const QString& path) {
     log(QStringLiteral("SaveMessage ") + path);
     QSaveFile file(path);
+    // The note is for this page only, as in the component.
+    const RemovalNote note = pageNote();
+    setPageNote({});
     if (m_current == 0 || m_failSaves || !file.open(QIODevice::WriteOnly) ||
-        !writeMessagePage(file, m_fetched, m_raw) || !file.commit()) {
+        !writeMessagePage(file, m_fetched, m_raw, note) || !file.commit()) {
         m_error = FileWriteFailed;
         return;
     }

@@ -327,7 +327,8 @@ void TestScanWindow::passesWithoutWork() {
         QVERIFY(w.pop->calls().isEmpty());
     }
     {
-        // Every log-in refused: skipped silently, without a log-out, but the pass ends as usual.
+        // Every log-in refused: skipped without a box and without a log-out, and the pass ends as
+        // usual, naming the accounts after its closing text.
         ScanWindow w;
         w.pop->addAccount(kServer, kUser, kPassword, {mailMessage("A <a@x>", "hi")});
         w.addAccountRow(kServer, kUser, "wrong");
@@ -336,7 +337,8 @@ void TestScanWindow::passesWithoutWork() {
         w.form.cmdscannow_Click();
         QCOMPARE(w.pop->calls(), QStringList({"Connect " + kServer, "Connect other.example"}));
         QCOMPARE(w.form.txttotalemailsever->text(), "0");
-        QCOMPARE(w.form.Label17->text(), kClosing);
+        QCOMPARE(w.form.Label17->text(), kClosing + " - 2 accounts not checked: me on "
+                                                    "pop.home.example, me on other.example");
         QVERIFY(w.folder.exists("stats.dat"));
         QVERIFY(notices.notices.isEmpty());
     }
