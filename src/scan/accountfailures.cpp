@@ -60,6 +60,10 @@ QString names(const QList<AccountFailure>& accounts, const QString& separator) {
 
 } // namespace
 
+QString loginFailureSummary(int errorCode) {
+    return headline(errorCode);
+}
+
 QString loginFailureReason(int errorCode, const QString& errorString) {
     const QString text = headline(errorCode);
     return errorString.isEmpty() ? text : text + QStringLiteral(": ") + errorString;
@@ -104,12 +108,16 @@ const AccountFailure* AccountWatch::failureOf(const QString& server, const QStri
 }
 
 QString accountsNotCheckedNotice(const QList<AccountFailure>& failing) {
-    if (failing.isEmpty())
+    // By login name only: with the closing text before it, the line has room for little more.
+    QStringList logins;
+    for (const AccountFailure& a : failing)
+        logins.append(a.login.isEmpty() ? a.server : a.login);
+    if (logins.isEmpty())
         return QString();
-    if (failing.size() == 1)
-        return QStringLiteral(" - not checked: ") + names(failing, QString());
-    return QStringLiteral(" - %1 accounts not checked: ").arg(failing.size()) +
-           names(failing, QStringLiteral(", "));
+    if (logins.size() == 1)
+        return QStringLiteral(" - not checked: ") + logins.first();
+    return QStringLiteral(" - %1 accounts not checked: ").arg(logins.size()) +
+           logins.join(QStringLiteral(", "));
 }
 
 QString accountsNotCheckedDetails(const QList<AccountFailure>& failing) {
@@ -130,7 +138,7 @@ QString startedFailingTitle(const QList<AccountFailure>& accounts) {
 QString startedFailingText(const QList<AccountFailure>& accounts) {
     QStringList lines;
     for (const AccountFailure& a : accounts)
-        lines.append(accountName(a.server, a.login) + QStringLiteral(": ") + a.reason);
+        lines.append(accountName(a.server, a.login) + QStringLiteral(": ") + a.summary);
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -14,7 +14,8 @@
 struct AccountFailure {
     QString server;
     QString login;
-    QString reason; // in plain words, see loginFailureReason
+    QString reason;  // in plain words, see loginFailureReason
+    QString summary; // the same without the server's own words, see loginFailureSummary
 
     bool operator==(const AccountFailure&) const = default;
 };
@@ -23,6 +24,9 @@ struct AccountFailure {
 // login name or the password"), then the POP3 component's own account of it when it gave one.
 // errorCode is a FreePOP::Error value.
 QString loginFailureReason(int errorCode, const QString& errorString);
+// What went wrong in plain words alone: for where the server's words, which may look like markup,
+// had better not go.
+QString loginFailureSummary(int errorCode);
 
 // Whether a failed log-in says something about the account. The program quitting in the middle
 // of one does not.
@@ -58,12 +62,14 @@ private:
 };
 
 // The texts that tell the user about failing accounts (see accountName for how one is named).
-// After the closing text of the status line: short, as the line has little room left.
+// After the closing text of the status line: short, as the line has little room left, so the
+// accounts go by their login names.
 QString accountsNotCheckedNotice(const QList<AccountFailure>& failing);
 // Every failing account with its reason, one a line.
 QString accountsNotCheckedDetails(const QList<AccountFailure>& failing);
-// The tray notifications: a title and a text for accounts that started failing, and for
-// accounts that work again.
+// The tray notifications: a title and a text for accounts that started failing (with the
+// summaries of their reasons, as a desktop may read markup in a notification), and for accounts
+// that work again.
 QString startedFailingTitle(const QList<AccountFailure>& accounts);
 QString startedFailingText(const QList<AccountFailure>& accounts);
 QString workingAgainTitle(const QList<AccountFailure>& accounts);

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QStyle>
+#include <QTextDocument>
 
 ScanReport& ScanReport::of(frmMain& form) {
     if (auto* report = form.findChild<ScanReport*>(QString(), Qt::FindDirectChildrenOnly))
@@ -46,7 +47,8 @@ void ScanReport::accountFailed(const QString& server, const QString& login, int 
                                const QString& errorString) {
     if (!isAccountFailure(errorCode))
         return;
-    const AccountFailure failure{server, login, loginFailureReason(errorCode, errorString)};
+    const AccountFailure failure{server, login, loginFailureReason(errorCode, errorString),
+                                 loginFailureSummary(errorCode)};
     m_watch.failed(failure);
     ++m_pass.notChecked;
     logged(m_log.accountNotChecked(QDateTime::currentDateTime(), accountName(server, login),
@@ -89,7 +91,11 @@ void ScanReport::endPass(const QString& closingText, const QString& statsNotice)
         tip.append(accountsNotCheckedDetails(failing));
     if (!m_logError.isEmpty())
         tip.append(QStringLiteral("The scan history scan.log could not be written: ") + m_logError);
-    status->setToolTip(tip.join(QLatin1Char('\n')));
+    // A tooltip that looks like markup is shown as such; what a server said is made to show as
+    // the text it is, and long reasons wrap.
+    const QString tipText = tip.join(QLatin1Char('\n'));
+    status->setToolTip(failing.isEmpty() ? tipText
+                                         : Qt::convertFromPlainText(tipText, Qt::WhiteSpaceNormal));
 
     if (m_grid)
         m_grid->refreshDecoration();
@@ -121,7 +127,9 @@ QVariant ScanReport::gridDecoration(int row, int col, int role) const {
         return QVariant();
     switch (role) {
     case Qt::ToolTipRole:
-        return QString(QStringLiteral("Not checked in the last scan: ") + failure->reason);
+        return Qt::convertFromPlainText(QStringLiteral("Not checked in the last scan: ") +
+                                            failure->reason,
+                                        Qt::WhiteSpaceNormal);
     case Qt::BackgroundRole:
         return QBrush(QColor(0xfd, 0xe2, 0xdd));
     default:

@@ -5,12 +5,14 @@
 #include "app/frmMain.h"
 #include "config/ubGrid.h"
 #include "scanhelpers.h"
+#include "support/scriptedpop3server.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextDocument>
 
 namespace {
 
@@ -69,6 +71,7 @@ private Q_SLOTS:
     void failingAccountIsShownUntilItWorksAgain();
     void removedMessagesSayWhy();
     void scanLogThatCannotBeWrittenStopsNothing();
+    void serverWordsInNoticesStayText();
 };
 
 void TestScanOutcome::failingAccountIsShownUntilItWorksAgain() {
@@ -85,12 +88,16 @@ void TestScanOutcome::failingAccountIsShownUntilItWorksAgain() {
     // Two passes with the wrong password: the line, the row's mark and one notification.
     for (int pass = 1; pass <= 2; ++pass) {
         w.form.cmdscannow_Click();
-        QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: bob on pop.b.example");
+        QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: bob");
+        // In full in the tooltip, shown as the text it is.
         QCOMPARE(w.form.Label17->toolTip(),
-                 kClosing + "\nThis account could not be checked:\nbob on pop.b.example: the "
-                            "server refused the login name or the password");
+                 Qt::convertFromPlainText(kClosing + "\nThis account could not be checked:\nbob on "
+                                                     "pop.b.example: the server refused the login "
+                                                     "name or the password",
+                                          Qt::WhiteSpaceNormal));
         QCOMPARE(tray.messages.size(), 1);
-        QCOMPARE(gridData(w.form.gridAccounts, 2, 2, Qt::ToolTipRole).toString(), failing);
+        QCOMPARE(gridData(w.form.gridAccounts, 2, 2, Qt::ToolTipRole).toString(),
+                 Qt::convertFromPlainText(failing, Qt::WhiteSpaceNormal));
         QVERIFY(!gridData(w.form.gridAccounts, 2, 1, Qt::DecorationRole).isNull());
         QVERIFY(gridData(w.form.gridAccounts, 1, 1, Qt::ToolTipRole).isNull());
         QVERIFY(gridData(w.form.gridAccounts, 1, 1, Qt::DecorationRole).isNull());
@@ -194,11 +201,42 @@ void TestScanOutcome::scanLogThatCannotBeWrittenStopsNothing() {
     QCOMPARE(notices.texts(), QStringList({"Spam fromPrize <win@claims.example>"}));
     QCOMPARE(w.form.txtEmailsBlockedCount->text(), "1");
     QCOMPARE(w.folder.read("stats.dat").split('\n').value(4), "1\r");
-    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: bob on pop.b.example");
-    QVERIFY(w.form.Label17->toolTip().endsWith("\nThe scan history scan.log could not be "
-                                               "written: Is a directory"));
+    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: bob");
+    QVERIFY(w.form.Label17->toolTip().endsWith(
+        "<br>\nThe scan history scan.log could not be written: Is a directory</p>"));
     QCOMPARE(tray.messages.size(), 1);
     QCOMPARE(w.folder.read("scan.log/kept.txt"), "kept");
+}
+
+void TestScanOutcome::serverWordsInNoticesStayText() {
+    // A real log-in whose refusal carries markup: a tooltip would otherwise show it as rich text.
+    ScriptedPop3Server server;
+    QVERIFY(server.listen());
+    server.reply("+OK ready")
+        .expectLine("USER bob")
+        .reply("+OK")
+        .expectLine("PASS " + kWrongPassword)
+        .reply("-ERR <img src=\"file:///etc/x.png\"><b>no</b> & go");
+    ScanWindow w(false);
+    w.addAccountRow(server.address(), kBadUser, kWrongPassword);
+    TrayMessages tray;
+
+    w.form.cmdscannow_Click();
+
+    QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
+    const QString said = "&lt;img src=\"file:///etc/x.png\"&gt;&lt;b&gt;no&lt;/b&gt; &amp; go";
+    const QString statusTip = w.form.Label17->toolTip();
+    const QString rowTip = gridData(w.form.gridAccounts, 1, 1, Qt::ToolTipRole).toString();
+    for (const QString& tip : {statusTip, rowTip}) {
+        QVERIFY2(tip.contains(said), qPrintable(tip));
+        QVERIFY2(!tip.contains("<img") && !tip.contains("<b>"), qPrintable(tip));
+        QVERIFY(!tip.contains(kWrongPassword));
+    }
+    // A desktop may read markup in a notification: it gets the plain words alone.
+    QCOMPARE(tray.messages.size(), 1);
+    QCOMPARE(tray.messages.at(0).text,
+             "bob on " + server.address() + ": the server refused the login name or the password");
+    QVERIFY(!w.folder.read("scan.log").contains(kWrongPassword.toUtf8()));
 }
 
 QTEST_MAIN(TestScanOutcome)

@@ -137,7 +137,7 @@ void TestScanPass::scansRealMailboxes() {
     QCOMPARE(w.form.txttotalemailsever->text(), "1005");
     // The refused log-in is named after the closing text, with the server's own words.
     const QString lockedAccount = locked.userName() + " on " + locked.server();
-    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: " + lockedAccount);
+    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: " + locked.userName());
     QVERIFY(w.form.Label17->toolTip().contains(
         lockedAccount + ": the server refused the login name or the password: "));
     QCOMPARE(w.folder.read("stats.dat"),
@@ -284,8 +284,8 @@ void TestScanPass::droppedConnectionAndSilentServers() {
     // Every message number of the accounts that logged in counts: 2 + 3 + 1.
     QCOMPARE(w.form.txttotalemailsever->text(), "6");
     // The server that never greeted could not be checked; the others were logged into.
-    QCOMPARE(w.form.Label17->text(),
-             kClosing + " - not checked: " + kUser + " on " + silent.address());
+    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: " + kUser);
+    QVERIFY(w.form.Label17->toolTip().contains(kUser + " on " + silent.address()));
     QVERIFY(w.form.Label17->toolTip().contains("the server did not answer in time"));
     QVERIFY(boxes.shown().isEmpty());
 }

@@ -19,7 +19,7 @@ namespace {
 const QDateTime kTime(QDate(2024, 5, 1), QTime(10, 15, 3), Qt::OffsetFromUTC, 2 * 3600);
 
 AccountFailure failure(const QString& server, const QString& login) {
-    return {server, login, "the server refused the login name or the password"};
+    return {server, login, "the server refused the login name or the password: -ERR no", ""};
 }
 
 } // namespace
@@ -62,6 +62,7 @@ void TestScanReport::loginFailuresInPlainWords() {
     QFETCH(QString, detail);
     QFETCH(QString, reason);
     QCOMPARE(loginFailureReason(code, detail), reason);
+    QVERIFY(reason.startsWith(loginFailureSummary(code)));
     QVERIFY(isAccountFailure(code));
     // The program quitting during a log-in says nothing about the account.
     QVERIFY(!isAccountFailure(FreePOP::Interrupted));
@@ -88,7 +89,7 @@ void TestScanReport::failingAccountsAreToldOnceEachWay() {
     // Bob keeps failing (on two rows, once with another reason): nothing new to tell.
     watch.beginPass();
     watch.failed(bob);
-    watch.failed({"pop.b.example", "bob", "the server did not answer in time"});
+    watch.failed({"pop.b.example", "bob", "the server did not answer in time", ""});
     watch.failed(carol);
     changes = watch.endPass();
     QCOMPARE(changes.startedFailing, QList<AccountFailure>{carol});
