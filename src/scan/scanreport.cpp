@@ -13,7 +13,37 @@
 #include <QDir>
 #include <QLabel>
 #include <QStyle>
-#include <QTextDocument>
+
+namespace {
+
+// The longest line of a tooltip, in characters: a reason may run to a few hundred.
+constexpr qsizetype kTipLineLength = 90;
+
+// A tooltip that shows the text as it is, however much of a server's words in it look like
+// markup (a tooltip that does is shown as rich text), broken into lines of a readable length.
+QString tooltipFor(const QString& text) {
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        QStringView rest(line);
+        while (rest.size() > kTipLineLength) {
+            qsizetype cut = rest.left(kTipLineLength + 1).lastIndexOf(QLatin1Char(' '));
+            if (cut <= 0)
+                cut = kTipLineLength;
+            lines.append(rest.left(cut).toString());
+            rest = rest.mid(cut);
+            while (rest.startsWith(QLatin1Char(' ')))
+                rest = rest.mid(1);
+        }
+        lines.append(rest.toString());
+    }
+    return QStringLiteral("<p style=\"white-space:pre\">") +
+           lines.join(QLatin1Char('\n'))
+               .toHtmlEscaped()
+               .replace(QLatin1Char('\n'), QStringLiteral("<br>")) +
+           QStringLiteral("</p>");
+}
+
+} // namespace
 
 ScanReport& ScanReport::of(frmMain& form) {
     if (auto* report = form.findChild<ScanReport*>(QString(), Qt::FindDirectChildrenOnly))
@@ -91,11 +121,9 @@ void ScanReport::endPass(const QString& closingText, const QString& statsNotice)
         tip.append(accountsNotCheckedDetails(failing));
     if (!m_logError.isEmpty())
         tip.append(QStringLiteral("The scan history scan.log could not be written: ") + m_logError);
-    // A tooltip that looks like markup is shown as such; what a server said is made to show as
-    // the text it is, and long reasons wrap.
+    // What a server said is shown as the text it is.
     const QString tipText = tip.join(QLatin1Char('\n'));
-    status->setToolTip(failing.isEmpty() ? tipText
-                                         : Qt::convertFromPlainText(tipText, Qt::WhiteSpaceNormal));
+    status->setToolTip(failing.isEmpty() ? tipText : tooltipFor(tipText));
 
     if (m_grid)
         m_grid->refreshDecoration();
@@ -127,9 +155,7 @@ QVariant ScanReport::gridDecoration(int row, int col, int role) const {
         return QVariant();
     switch (role) {
     case Qt::ToolTipRole:
-        return Qt::convertFromPlainText(QStringLiteral("Not checked in the last scan: ") +
-                                            failure->reason,
-                                        Qt::WhiteSpaceNormal);
+        return tooltipFor(QStringLiteral("Not checked in the last scan: ") + failure->reason);
     case Qt::BackgroundRole:
         return QBrush(QColor(0xfd, 0xe2, 0xdd));
     default:
