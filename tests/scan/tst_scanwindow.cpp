@@ -253,6 +253,11 @@ void TestScanWindow::archiveFailureKeepsTheMessage() {
     QCOMPARE(notices.notices[0].box.text,
              "Spam fromX <x@spam.example>\r\nIt was kept on the server because its archive file "
              "could not be written.");
+    // The history says why it is still there.
+    QVERIFY(w.folder.read("scan.log")
+                .contains("\tkept\tme on pop.home.example\tX <x@spam.example>\toffer\tblacklist "
+                          "entry `spam.example` found in the sender\tthe archive file could not be "
+                          "written\r\n"));
 }
 
 void TestScanWindow::countersAndStatisticsAtTheEnd() {
