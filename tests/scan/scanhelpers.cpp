@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QSaveFile>
+#include <QTextDocument>
 
 void MemoryMailbox::addAccount(const QString& server, const QString& user, const QString& password,
                                const QList<QByteArray>& messages) {
@@ -151,6 +152,14 @@ QByteArray mailMessage(const QByteArray& from, const QByteArray& subject, const 
     raw += "From: " + from + "\r\nTo: me@home.example\r\nSubject: " + subject +
            "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + body;
     return raw;
+}
+
+QString shownText(const QString& tooltip) {
+    if (!Qt::mightBeRichText(tooltip))
+        return tooltip.simplified();
+    QTextDocument document;
+    document.setHtml(tooltip);
+    return document.toPlainText().simplified();
 }
 
 void fillGrid(ubGrid* grid, const QStringList& entries) {

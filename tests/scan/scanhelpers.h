@@ -104,6 +104,10 @@ QByteArray mailMessage(const QByteArray& from, const QByteArray& subject,
                        const QByteArray& body = "Hello.\r\n",
                        const QByteArray& received = QByteArray());
 
+// The text a tooltip shows the user, plain or rich, with one space for each run of blanks and
+// line breaks.
+QString shownText(const QString& tooltip);
+
 // Replaces the grid's rows by one row per entry.
 void fillGrid(ubGrid* grid, const QStringList& entries);
 

@@ -12,7 +12,6 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QTest>
-#include <QTextDocument>
 
 namespace {
 
@@ -42,15 +41,6 @@ public:
     TrayMessages& operator=(const TrayMessages&) = delete;
     QList<TrayMessage> messages;
 };
-
-// The text a tooltip shows, with one space for each run of blanks and line breaks.
-QString shownText(const QString& tip) {
-    if (!Qt::mightBeRichText(tip))
-        return tip.simplified();
-    QTextDocument document;
-    document.setHtml(tip);
-    return document.toPlainText().simplified();
-}
 
 QVariant gridData(const ubGrid* grid, int row, int col, int role) {
     return grid->model()->index(row - 1, col - 1).data(role);
