@@ -324,8 +324,8 @@ void removeSpam(frmMain& form, FreePOP& pop, const Classification& result) {
     const QString sender = pop.Sender();
     const QString subject = pop.Subject();
     ScanReport& report = ScanReport::of(form);
-    const RemovalNote note = removalNoteFor(
-        result, accountName(pop.pophostname(), pop.popusername()), QDateTime::currentDateTime());
+    const RemovalNote note =
+        removalNoteFor(result, report.currentAccount(), QDateTime::currentDateTime());
     const QString page = archiveCurrentMessage(form, pop, note);
     if (page.isEmpty()) {
         const QString why = pop.errorString();

@@ -87,6 +87,7 @@ void ScanReport::accountFailed(const QString& server, const QString& login, int 
 
 void ScanReport::accountChecked(const QString& server, const QString& login) {
     m_watch.checked(server, login);
+    m_currentAccount = accountName(server, login);
 }
 
 void ScanReport::messageRemoved(const RemovalNote& note, const QString& sender,

@@ -29,7 +29,10 @@ public:
     void beginPass(int accounts);
     void accountFailed(const QString& server, const QString& login, int errorCode,
                        const QString& errorString);
+    // The account was logged into; its messages are gone through now.
     void accountChecked(const QString& server, const QString& login);
+    // The account being gone through, as the user reads it (see accountName).
+    QString currentAccount() const { return m_currentAccount; }
     // One more message number gone through, whatever became of it.
     void messageGoneThrough() { ++m_pass.messages; }
     // page: the archive page's file.
@@ -56,4 +59,5 @@ private:
     ScanLog::PassSummary m_pass;
     QElapsedTimer m_passTime;
     QString m_logError; // why scan.log could not be written in this pass
+    QString m_currentAccount;
 };
