@@ -97,6 +97,20 @@ void ubGrid::applyColumnWidths() {
     }
 }
 
+void ubGrid::setDecoration(Decoration decoration) {
+    if (!decoration) {
+        m_model->setDecoration({});
+        return;
+    }
+    m_model->setDecoration([decoration = std::move(decoration)](int row, int col, int role) {
+        return decoration(row + 1, col + 1, role);
+    });
+}
+
+void ubGrid::refreshDecoration() {
+    m_model->decorationChanged();
+}
+
 QString ubGrid::celltext(int row, int col) const {
     return m_model->cell(row - 1, col - 1);
 }

@@ -34,8 +34,8 @@ QString nameFreely(const QString& from, QString path) {
 
 } // namespace
 
-SavedPage writeArchivePage(const QString& path, const ParsedMessage& message,
-                           const QByteArray& raw) {
+SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
+                           const RemovalNote& note) {
     if (path.isEmpty())
         return {QString(), QCoreApplication::translate("ArchivePage", "no file name")};
     QFile file;
@@ -56,7 +56,7 @@ SavedPage writeArchivePage(const QString& path, const ParsedMessage& message,
     }
     if (!file.isOpen())
         return {QString(), file.errorString()};
-    const bool written = writeMessagePage(file, message, raw) && file.flush();
+    const bool written = writeMessagePage(file, message, raw, note) && file.flush();
     const QString reason = file.errorString();
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {

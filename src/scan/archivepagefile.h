@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/pop3/messagepage.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -22,9 +24,10 @@ struct SavedPage {
 
 // Writes the page to a new file beside path and gives it its name once it is complete, so the
 // file is whole or not there at all. Like stored mail, the page is for its owner only (read and
-// write for the user). Nothing is flushed to disk here: see flushArchivePages().
-SavedPage writeArchivePage(const QString& path, const ParsedMessage& message,
-                           const QByteArray& raw);
+// write for the user). Nothing is flushed to disk here: see flushArchivePages(). The note says
+// on the page why the message was removed.
+SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
+                           const RemovalNote& note = {});
 
 // Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
 // system does it for all of them at the cost of one journal commit; elsewhere each file and folder

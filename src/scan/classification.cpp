@@ -47,6 +47,8 @@ Classification classifyMessage(const MessageFields& messageIn, const CheckSwitch
             result.verdict = Verdict::Whitelisted;
             result.decidedBy = RuleList::Whitelist;
             result.row = row;
+            result.place = MatchPlace::Sender;
+            result.entry = lists.whitelist.at(row - 1);
             return result;
         }
     }
@@ -56,6 +58,8 @@ Classification classifyMessage(const MessageFields& messageIn, const CheckSwitch
             result.verdict = Verdict::Spam;
             result.decidedBy = RuleList::Blacklist;
             result.row = row;
+            result.place = MatchPlace::Sender;
+            result.entry = lists.blacklist.at(row - 1);
             return result;
         }
     }
@@ -76,15 +80,18 @@ Classification classifyMessage(const MessageFields& messageIn, const CheckSwitch
             const QString keyword = lists.keywords.at(i).toUpper();
             show(onStatus, result.status, keywordSubjectStatus(keyword), true);
             ++result.keywordChecks;
-            bool found = subject.contains(keyword);
-            if (!found) {
+            MatchPlace found = subject.contains(keyword) ? MatchPlace::Subject : MatchPlace::None;
+            if (found == MatchPlace::None) {
                 show(onStatus, result.status, keywordBodyStatus(keyword), true);
-                found = body.contains(keyword);
+                if (body.contains(keyword))
+                    found = MatchPlace::Body;
             }
-            if (found) {
+            if (found != MatchPlace::None) {
                 result.verdict = Verdict::Spam;
                 result.decidedBy = RuleList::Keywords;
                 result.row = i + 1;
+                result.place = found;
+                result.entry = lists.keywords.at(i);
                 return result;
             }
         }

@@ -44,6 +44,9 @@ enum class Verdict {
 
 enum class RuleList { None, Whitelist, Blacklist, Keywords };
 
+// The part of the message in which the deciding entry was found.
+enum class MatchPlace { None, Sender, Subject, Body };
+
 struct Classification {
     Verdict verdict = Verdict::Kept;
     RuleList decidedBy = RuleList::None;
@@ -54,6 +57,10 @@ struct Classification {
     std::optional<QString> status;
     // How many keyword rows had their subject comparison: what the keyword-check counter grows by.
     qsizetype keywordChecks = 0;
+    // Where the deciding entry was found, and the entry exactly as it stands in its list (not
+    // upper-cased): what the user looks for to mend the list. None and empty when nothing decided.
+    MatchPlace place = MatchPlace::None;
+    QString entry;
 
     bool operator==(const Classification&) const = default;
 };

@@ -5,8 +5,9 @@
 
 // The classification of classifyMessage() without walking the lists row by row: one matcher per
 // list finds the deciding row in a single pass over each text, and the outcome (verdict, list,
-// row, the status text the row-by-row walk would leave last, the keyword-check count) is the
-// same. For scans of large lists; shows no intermediate status texts.
+// row, the status text the row-by-row walk would leave last, the keyword-check count, where the
+// entry was found and the entry itself) is the same. For scans of large lists; shows no
+// intermediate status texts.
 //
 // Keep one instance for the scan and call setLists() before each message: a list is rebuilt
 // only when its content changed.

@@ -3,10 +3,12 @@
 class frmMain;
 
 // The scan pass: every account of gridAccounts in row order, every message waiting on its
-// server fetched and judged against the lists; spam archived in SpamDeleted, announced and
-// deleted; the counters of the statistics frame kept current message by message; stats.dat
-// saved at the end. Progress goes to the status line Label17; when stats.dat cannot be written,
-// a notice with the reason follows the closing text there, and the counters stay in the window.
+// server fetched and judged against the lists; spam archived in SpamDeleted (its page says which
+// check and entry removed it), announced and deleted; the counters of the statistics frame kept
+// current message by message; stats.dat saved at the end. Progress goes to the status line
+// Label17; when stats.dat cannot be written, a notice with the reason follows the closing text
+// there, and the counters stay in the window. Accounts whose log-in failed are skipped, and the
+// window tells of them after the pass (see ScanReport), as scan.log does of every removal.
 // The window stays usable: the pass yields before each message, after loading it and while it
 // classifies.
 //

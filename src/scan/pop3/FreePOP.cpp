@@ -189,6 +189,7 @@ void FreePOP::SaveMessage(const QString& path) {
         return;
     const auto done = qScopeGuard([this] { endOperation(); });
     m_savedPath.clear();
+    const RemovalNote note = std::exchange(m_pageNote, {});
 
     if (m_current == 0) {
         fail(NoCurrentMessage, pop3text::noCurrentMessage());
@@ -203,8 +204,8 @@ void FreePOP::SaveMessage(const QString& path) {
     SavedPage saved;
     if (m_raw.size() > kPageOnWorker) {
         const QFuture<SavedPage> page =
-            runInBackground(m_worker.get(), [path, message, raw = m_raw] {
-                return writeArchivePage(path, message, raw);
+            runInBackground(m_worker.get(), [path, message, raw = m_raw, note] {
+                return writeArchivePage(path, message, raw, note);
             });
         if (!awaitFuture(page, *m_waiter)) {
             fail(Interrupted, pop3text::quitting());
@@ -212,7 +213,7 @@ void FreePOP::SaveMessage(const QString& path) {
         }
         saved = page.result();
     } else {
-        saved = writeArchivePage(path, message, m_raw);
+        saved = writeArchivePage(path, message, m_raw, note);
     }
     if (!saved.failure.isEmpty()) {
         fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, saved.failure));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scan/eventloopwait.h"
+#include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
 #include "scan/pop3/pop3connection.h"
 #include "scan/pop3/pop3error.h"
@@ -123,7 +124,7 @@ public:
     // first waits for the answer to DELE.
     int ErrorCode() override;
     // A readable account of the last failure; empty after success. Waits as ErrorCode() does.
-    QString errorString();
+    QString errorString() override;
     // The number of messages STAT reported at Connect; 0 when not connected.
     int MessageCount() const override { return m_messageCount; }
     // Retrieves message n (RETR n), which becomes the current message. On failure there is no
@@ -147,6 +148,7 @@ public:
     void SaveMessage(const QString& path) override;
     // The file the last SaveMessage wrote; empty when it failed.
     QString savedPath() const override { return m_savedPath; }
+    void setPageNote(const RemovalNote& note) override { m_pageNote = note; }
     // Marks the current message for deletion (DELE); it leaves the server at Disconnect. Returns
     // once DELE is on its way: ErrorCode() or errorString(), read before the next operation, wait
     // for the reply and report it; otherwise the reply is read in turn with the ones after it.
@@ -223,6 +225,7 @@ private:
     std::vector<Discarded> m_discarded;
     // The DELE commands of this session.
     std::vector<Pop3CommandPtr> m_deletions;
+    RemovalNote m_pageNote; // for the next page
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     QString m_savedPath;
