@@ -8,12 +8,12 @@
 #include "app/frmSplash.h"
 #include "app/msgbox.h"
 #include "app/twips.h"
+#include "app/ubGrid.h"
 #include "config/datafilenames.h"
 #include "config/listloaders.h"
 #include "config/module_update_config.h"
 #include "config/modules_settings.h"
 #include "config/statsio.h"
-#include "config/ubGrid.h"
 #include "scan/pop3/FreePOP.h"
 
 #include <QCheckBox>

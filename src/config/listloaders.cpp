@@ -3,10 +3,10 @@
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/twips.h"
+#include "app/ubGrid.h"
 #include "config/accountline.h"
 #include "config/datafilenames.h"
 #include "config/textfile.h"
-#include "config/ubGrid.h"
 
 #include <QLineEdit>
 #include <QTabWidget>

@@ -3,8 +3,8 @@
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/listloaders.h"
-#include "config/ubGrid.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

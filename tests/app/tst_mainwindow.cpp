@@ -2,7 +2,7 @@
 #include "app/SysTrayModule.h"
 #include "app/endprogram.h"
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
 

@@ -6,7 +6,7 @@
 #include "app/frmSplash.h"
 #include "app/frmStart.h"
 #include "app/popupmenu.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
 

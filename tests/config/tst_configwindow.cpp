@@ -1,8 +1,8 @@
 // The main window's configuration: first start, stats.dat, the list loaders, Update and Reload.
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"

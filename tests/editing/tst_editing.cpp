@@ -1,6 +1,6 @@
 // List editing: the account dialog, the three rule-list dialogs, Add, Cancel and Delete.
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
 #include "editing/rulelistdialog.h"

@@ -5,8 +5,8 @@
 // one-space entries. Once with the mailbox in memory, where every step can be watched, and once
 // through the test mail server, where the component asks for messages ahead.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scan/classification.h"
 #include "scan/pop3/FreePOP.h"
 #include "scan/pop3/parsedmessage.h"

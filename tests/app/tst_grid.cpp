@@ -1,5 +1,5 @@
 // The list grid: the operations the modules rely on, the current row, and large fills.
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 
 #include <QAbstractItemModel>
 #include <QElapsedTimer>
