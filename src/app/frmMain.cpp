@@ -10,10 +10,6 @@
 #include "app/twips.h"
 #include "app/ubGrid.h"
 #include "config/datafilenames.h"
-#include "config/listloaders.h"
-#include "config/module_update_config.h"
-#include "config/modules_settings.h"
-#include "config/statsio.h"
 #include "scan/pop3/FreePOP.h"
 
 #include <QCheckBox>
@@ -30,8 +26,6 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
-
-#include <utility>
 
 namespace {
 QLabel* caption(const QString& text, QWidget* parent, const QRect& geometry) {
@@ -286,46 +280,6 @@ frmSplash& frmMain::splash() {
     return *m_splash;
 }
 
-void frmMain::Form_Load() {
-    SSTab1->setCurrentIndex(0);
-    Label17->setText(QStringLiteral("Corvanta - Simple and effective anti-spam protection."));
-    // The notice of a pass whose counters were not saved goes with the text it belonged to.
-    Label17->setToolTip(QString());
-    DoEvents();
-    splash().label->setText(QStringLiteral("Now Loading. Please wait."));
-
-    readStatsFile(*this);
-    readStartupSetting();
-
-    // A start into the tray loads everything without a window coming up.
-    if (!std::exchange(m_nextLoadHidden, false)) {
-        show();
-        splash().show();
-        splash().raise();
-    }
-    DoEvents();
-
-    const QUrl help = QUrl::fromLocalFile(pathInFolder(QStringLiteral("index.html")));
-    if (webhelpbrowser->source() == help)
-        webhelpbrowser->reload();
-    else
-        webhelpbrowser->setSource(help);
-
-    DoEvents();
-    module_accountsgrid(*this);
-    DoEvents();
-    module_whitelist(*this);
-    DoEvents();
-    module_blacklist(*this);
-    DoEvents();
-    module_keywords(*this);
-
-    splash().hide();
-    module_griddisplay(*this);
-    modules_settings(*this);
-    DoEvents();
-}
-
 void frmMain::Form_Unload(bool& cancel) {
     if (exitQuestion())
         return;
@@ -355,20 +309,4 @@ void frmMain::cmdExitApplication_Click() {
     SysTrayModule::removeIcon();
     hide();
     EndProgram();
-}
-
-void frmMain::cmdupdateconfig_Click() {
-    module_update_config(*this);
-    module_griddisplay(*this);
-}
-
-void frmMain::cmdreloadconfig_Click() {
-    for (QLineEdit* box : {txtAccountsCount, txtblacklistCount, txtEmailsAllowedCount,
-                           txtEmailsBlockedCount, txtkeywordsCount, txtwhitelistCount})
-        box->setText(QStringLiteral("0"));
-    for (ubGrid* grid : {gridAccounts, gridblacklist, gridkeywords, gridwhitelist})
-        grid->clearrows();
-    module_griddisplay(*this);
-    Form_Load();
-    module_griddisplay(*this);
 }
