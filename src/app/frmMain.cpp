@@ -9,8 +9,6 @@
 #include "app/msgbox.h"
 #include "app/twips.h"
 #include "app/ubGrid.h"
-#include "config/datafilenames.h"
-#include "scan/pop3/FreePOP.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -96,11 +94,7 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     Text2->hide();
     Timer1 = new QTimer(this);
     Timer1->setInterval(60000);
-    FreePOP1 = new FreePOP(this);
-    // Certificates the user placed here are trusted for encrypted mail servers.
-    FreePOP1->setTrustedCertificatesFolder(pathInFolder(QStringLiteral("certificates")));
-    // Servers met encrypted are remembered here, so that a later offer without STLS is refused.
-    FreePOP1->setTlsMemoryFile(pathInFolder(datafile::tlsServers()));
+    createPop3Component();
 
     connectHandlers();
 
