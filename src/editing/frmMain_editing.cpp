@@ -1,4 +1,5 @@
-// The main window's Add and Delete buttons under the four list grids.
+// The main window's Add and Delete buttons under the four list grids, and the editing dialogs
+// they open.
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/modal.h"
@@ -16,6 +17,12 @@
 #include <QLineEdit>
 
 #include <optional>
+
+EditingDialogs& frmMain::editingDialogs() {
+    if (!m_editingDialogs)
+        m_editingDialogs = new EditingDialogs(*this);
+    return *m_editingDialogs;
+}
 
 void frmMain::cmdAddAccount_Click() {
     frmAddAccount& dialog = editingDialogs().addAccount();
