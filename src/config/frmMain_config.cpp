@@ -4,6 +4,7 @@
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "app/module_griddisplay.h"
 #include "app/msgbox.h"
 #include "app/ubGrid.h"
 #include "config/autostart.h"

@@ -96,10 +96,3 @@ void module_keywords(frmMain& form) {
     loadOneColumnList(form, form.gridkeywords, form.txtkeywordsCount, datafile::keywords(),
                       QStringLiteral("Key words and phrases used in filtering."), false);
 }
-
-void module_griddisplay(frmMain& form) {
-    form.gridAccounts->setRedraw(true);
-    form.gridblacklist->setRedraw(true);
-    form.gridkeywords->setRedraw(true);
-    form.gridwhitelist->setRedraw(true);
-}
