@@ -7,10 +7,10 @@
 // keyword) followed by the entry; the rest is the message as retrieved.
 
 #include "fuzzsupport.h"
-#include "scan/classification.h"
 #include "scan/fastclassifier.h"
 #include "scan/pop3/parsedmessage.h"
 #include "support/headerreference.h"
+#include "support/referenceclassifier.h"
 
 #include <iterator>
 

@@ -1,10 +1,10 @@
 // The list matcher and the fast classification, checked against the row-by-row classification.
 #include "classificationcases.h"
-#include "scan/classification.h"
 #include "scan/fastclassifier.h"
 #include "scan/listmatcher.h"
 #include "scan/pop3/parsedmessage.h"
 #include "support/corpus.h"
+#include "support/referenceclassifier.h"
 
 #include <QRandomGenerator>
 #include <QSet>

@@ -7,12 +7,12 @@
 #include "app/frmMain.h"
 #include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "scan/classification.h"
 #include "scan/pop3/FreePOP.h"
 #include "scan/pop3/parsedmessage.h"
 #include "scanhelpers.h"
 #include "support/corpus.h"
 #include "support/dovecot.h"
+#include "support/referenceclassifier.h"
 
 #include <QCheckBox>
 #include <QLabel>
