@@ -755,7 +755,7 @@ int runBenchmark(int runs, int bigRuns, bool serverOnDisk) {
     const qsizetype spamFiles = corpus::messageFiles(QStringLiteral("spam-1")).size();
     qint64 corpusBytes = 0;
     for (const QString& file : files) {
-        messages.append(DovecotMailbox::stripMboxFromLine(corpus::readMessage(file)));
+        messages.append(corpus::readMessage(file));
         corpusBytes += messages.last().size();
         (messages.size() <= spamFiles ? spam : ham).append(parseMessage(messages.last()));
     }

@@ -55,8 +55,7 @@ Corpus loadCorpus() {
     const QStringList spam = corpus::messageFiles("spam-1");
     const QStringList ham = corpus::messageFiles("easy-ham-1").mid(0, 600);
     for (const QString& file : spam + ham) {
-        const QByteArray raw =
-            withCrLf(DovecotMailbox::stripMboxFromLine(corpus::readMessage(file)));
+        const QByteArray raw = withCrLf(corpus::readMessage(file));
         const ParsedMessage parsed = parseMessage(raw);
         if (spam.contains(file))
             c.spamFolder.append(int(c.raw.size()));
