@@ -157,42 +157,36 @@ void frmMain::buildTabs() {
     };
     const int addLeft = twips(7545) - 2 * 65 - 6;
     const int deleteLeft = twips(7545) - 65 + 2;
+    // The Add and Delete buttons under a page's list, then the page's hidden link caption.
+    auto addAndDelete = [&](QWidget* page, QPushButton*& add, QPushButton*& remove,
+                            ClickLabel*& link) {
+        add = button(QStringLiteral("Add"), page, QRect(addLeft, kPageButtonTop, 65, 25));
+        remove = button(QStringLiteral("Delete"), page, QRect(deleteLeft, kPageButtonTop, 65, 25));
+        link = hiddenLinkLabel(page);
+    };
 
     QWidget* accounts = listPage(QStringLiteral("Accounts"), gridAccounts,
                                  QStringLiteral("These email accounts are protected from spam."));
-    cmdAddAccount = button(QStringLiteral("Add"), accounts, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmdDeleteAccount =
-        button(QStringLiteral("Delete"), accounts, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label9 = hiddenLinkLabel(accounts);
+    addAndDelete(accounts, cmdAddAccount, cmdDeleteAccount, Label9);
 
     QWidget* white = listPage(
         QStringLiteral("Whitelist"), gridwhitelist,
         QStringLiteral("The above email addresses are exempt from your spam filters. You will "
                        "always receive emails from these addresses."));
     Command1 = button(QStringLiteral("Import"), white, QRect(addLeft - 71, kPageButtonTop, 65, 25));
-    cmdAddWhitelist = button(QStringLiteral("Add"), white, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmdeletewhitelist =
-        button(QStringLiteral("Delete"), white, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label21 = hiddenLinkLabel(white);
+    addAndDelete(white, cmdAddWhitelist, cmdeletewhitelist, Label21);
 
     QWidget* black = listPage(
         QStringLiteral("Blacklist"), gridblacklist,
         QStringLiteral("The above email addresses are banned from contacting you. You can also "
                        "block an entire domain by just entering the domain name."));
-    cmdAddBlacklist = button(QStringLiteral("Add"), black, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmddeleteblacklist =
-        button(QStringLiteral("Delete"), black, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label20 = hiddenLinkLabel(black);
+    addAndDelete(black, cmdAddBlacklist, cmddeleteblacklist, Label20);
 
     QWidget* keywords = listPage(QStringLiteral("Keywords"), gridkeywords,
                                  QStringLiteral("Any email which contains the above keywords or "
                                                 "phrases will be automatically blocked."));
     gridkeywords->setKeywordLook();
-    cmdAddkeywords =
-        button(QStringLiteral("Add"), keywords, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmddeletekeyword =
-        button(QStringLiteral("Delete"), keywords, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label22 = hiddenLinkLabel(keywords);
+    addAndDelete(keywords, cmdAddkeywords, cmddeletekeyword, Label22);
 
     auto* settings = new QWidget;
     checkkeywords =
