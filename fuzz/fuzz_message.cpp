@@ -54,10 +54,7 @@ QByteArray seedFor(const QByteArray& message) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    writeSeedsIfAsked(*argc, *argv, seedFor);
-    return 0;
-}
+FUZZ_SEEDS_FROM_MESSAGES(seedFor)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);

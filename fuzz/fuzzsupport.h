@@ -45,6 +45,13 @@ qsizetype fuzzLimit(uint8_t byte);
 using SeedFromMessage = QByteArray (*)(const QByteArray& message);
 void writeSeedsIfAsked(int argc, char** argv, SeedFromMessage seedFor);
 
+// Defines the target's LLVMFuzzerInitialize as writeSeedsIfAsked with seedFor.
+#define FUZZ_SEEDS_FROM_MESSAGES(seedFor)                                                          \
+    extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {                                 \
+        writeSeedsIfAsked(*argc, *argv, seedFor);                                                  \
+        return 0;                                                                                  \
+    }
+
 // Text from fuzz bytes: as UTF-8 (what mail and files mostly hold), or, when asUtf16 is true,
 // as raw UTF-16 code units, so that lone surrogates and every other code unit can occur.
 QString fuzzText(const QByteArray& bytes, bool asUtf16);
