@@ -68,7 +68,12 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
 
     const qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
     if (schemeEnd >= 0) {
-        const QStringView scheme = QStringView(text).left(schemeEnd);
+        QStringView scheme = QStringView(text).left(schemeEnd);
+        const QLatin1String oauthSuffix("+oauth2");
+        if (scheme.endsWith(oauthSuffix, Qt::CaseInsensitive)) {
+            address.oauth = true;
+            scheme.chop(oauthSuffix.size());
+        }
         if (scheme.compare(QLatin1String("pop3s"), Qt::CaseInsensitive) == 0) {
             address.implicitTls = true;
             address.port = kPop3sPort;
