@@ -147,7 +147,3 @@ std::optional<OAuthProvider> OAuthProviders::forServer(const QString& host) cons
     }
     return std::nullopt;
 }
-
-QString oauthSettingsFileName() {
-    return QStringLiteral("oauth.ini");
-}

@@ -70,6 +70,3 @@ public:
 private:
     QList<OAuthProvider> m_providers;
 };
-
-// The name of the settings file in the program folder.
-QString oauthSettingsFileName();

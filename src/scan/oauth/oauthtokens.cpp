@@ -1,5 +1,6 @@
 #include "scan/oauth/oauthtokens.h"
 
+#include "config/datafilenames.h"
 #include "scan/oauth/tokenendpoint.h"
 #include "scan/pop3/pop3pipeline.h"
 
@@ -93,7 +94,7 @@ Pop3Token OAuthTokens::accessToken(const QString& host, const QString& login, bo
             {},
             {LoginRefused, signInAgainText(host, login,
                                            tr("the provider \"%1\" has no client id in %2")
-                                               .arg(entry->provider, oauthSettingsFileName()))}};
+                                               .arg(entry->provider, datafile::oauthSettings()))}};
 
     if (!m_network)
         m_network = std::make_unique<QNetworkAccessManager>();

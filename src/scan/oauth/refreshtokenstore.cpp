@@ -21,10 +21,6 @@ bool holdsLineBreak(const QString& text) {
 RefreshTokenStore::RefreshTokenStore(QString path)
     : m_path(std::move(path)) {}
 
-QString RefreshTokenStore::fileName() {
-    return QStringLiteral("oauthtokens.dat");
-}
-
 // False when the file exists but could not be read; a missing file holds no entries.
 bool RefreshTokenStore::load(QList<Entry>* entries) const {
     entries->clear();

@@ -33,8 +33,6 @@ public:
     // Removes the account's entry; true when none is left.
     bool remove(const QString& host, const QString& login);
 
-    static QString fileName();
-
 private:
     bool load(QList<Entry>* entries) const;
     bool save(const QList<Entry>& entries);

@@ -38,3 +38,9 @@ inline constexpr quint16 kPop3Port = 110;
 // from 1 to 65535, an unknown scheme, a stray or unclosed bracket, a path or a user name in the
 // URL forms.
 std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 defaultPort);
+
+// The server cell of an account that signs in with OAuth 2.0, made from the cell as the user typed
+// it: a scheme gets "+oauth2" ("pop3s://h" becomes "pop3s+oauth2://h"), a host with a port becomes
+// "pop3+oauth2://host:port", and a bare host "pop3s+oauth2://host", since the providers serve
+// POP3 over TLS on port 995. A cell that already signs in with OAuth 2.0 is returned as it is.
+QString oauthServerCell(const QString& cell);
