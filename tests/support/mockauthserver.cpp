@@ -274,13 +274,13 @@ MockAuthorizationServer::introspect(const QMap<QString, QString>& form) {
     return response;
 }
 
-// "at.<user in base64url>.<end in seconds>.<padding>.<signature>"
+// "at.<user in base64url>.<end in seconds>.<random and padding>.<signature>"
 QString MockAuthorizationServer::newAccessToken(const QString& user) {
     const QByteArray head =
         "at." +
         user.toUtf8().toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals) +
         '.' + QByteArray::number(QDateTime::currentSecsSinceEpoch() + m_lifetime) + '.' +
-        QByteArray(qMax(0, m_tokenLength - 120), 'p');
+        randomText(9) + QByteArray(qMax(0, m_tokenLength - 130), 'p');
     const QByteArray signature =
         QMessageAuthenticationCode::hash(head, m_key, QCryptographicHash::Sha256).toHex();
     const QString token = QString::fromLatin1(head + '.' + signature);
