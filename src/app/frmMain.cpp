@@ -14,6 +14,7 @@
 #include "config/modules_settings.h"
 #include "config/statsio.h"
 #include "config/ubGrid.h"
+#include "scan/oauth/oauthtokens.h"
 #include "scan/pop3/FreePOP.h"
 
 #include <QCheckBox>
@@ -107,6 +108,10 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     FreePOP1->setTrustedCertificatesFolder(pathInFolder(QStringLiteral("certificates")));
     // Servers met encrypted are remembered here, so that a later offer without STLS is refused.
     FreePOP1->setTlsMemoryFile(pathInFolder(datafile::tlsServers()));
+    // Accounts that sign in with OAuth 2.0 get their access tokens from the refresh tokens here.
+    m_oauthTokens = std::make_shared<OAuthTokens>(pathInFolder(datafile::oauthSettings()),
+                                                  pathInFolder(datafile::oauthTokens()));
+    FreePOP1->setTokenSource(m_oauthTokens);
 
     connectHandlers();
 
