@@ -86,13 +86,13 @@ Pop3Token OAuthTokens::accessToken(const QString& host, const QString& login, bo
 
     const std::optional<RefreshTokenStore::Entry> entry = m_store.find(host, login);
     if (!entry)
-        return {{}, {LoginRefused, signInAgainText(host, login, tr("no sign-in is stored"))}};
+        return {{}, {SignInNeeded, signInAgainText(host, login, tr("no sign-in is stored"))}};
     see(entry->refreshToken);
     const std::optional<OAuthProvider> provider = providers().byId(entry->provider);
     if (!provider || !provider->hasClientId())
         return {
             {},
-            {LoginRefused, signInAgainText(host, login,
+            {SignInNeeded, signInAgainText(host, login,
                                            tr("the provider \"%1\" has no client id in %2")
                                                .arg(entry->provider, datafile::oauthSettings()))}};
 
@@ -105,7 +105,7 @@ Pop3Token OAuthTokens::accessToken(const QString& host, const QString& login, bo
     case TokenResponse::Status::Refused:
         return {
             {},
-            {LoginRefused, signInAgainText(host, login,
+            {SignInNeeded, signInAgainText(host, login,
                                            tr("%1 no longer accepts it: %2")
                                                .arg(provider->tokenUrl.host(), response.reason))}};
     case TokenResponse::Status::Failed:

@@ -123,7 +123,7 @@ bool LogIn::logInWithToken(const Pop3Credentials& credentials) {
                                        "OAUTHBEARER).")
                                         .arg(server()));
     if (!credentials.accessToken)
-        return refuse(LoginRefused,
+        return refuse(SignInNeeded,
                       tr("No OAuth 2.0 sign-in is set up for %1: sign in again.").arg(server()));
     SaslOutcome outcome;
     for (const bool renew : {false, true}) {

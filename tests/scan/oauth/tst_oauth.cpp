@@ -290,7 +290,7 @@ void TestOAuth::revokedOrMissingSignInSaysSignInAgain() {
     OAuthTokens tokens(folder.file("oauth.ini"), folder.file("oauthtokens.dat"));
     EventLoopWait waiter;
     Pop3Token token = tokens.accessToken("127.0.0.1", "user3", false, waiter, deadline(waiter));
-    QCOMPARE(token.failure.error, LoginRefused);
+    QCOMPARE(token.failure.error, SignInNeeded);
     QVERIFY2(token.failure.text.contains("sign in again"), qPrintable(token.failure.text));
     QCOMPARE(mock.refreshes(), 0);
 
@@ -300,7 +300,7 @@ void TestOAuth::revokedOrMissingSignInSaysSignInAgain() {
                             result.refreshToken));
     mock.revokeRefreshTokens();
     token = tokens.accessToken("127.0.0.1", "user3", true, waiter, deadline(waiter));
-    QCOMPARE(token.failure.error, LoginRefused);
+    QCOMPARE(token.failure.error, SignInNeeded);
     QVERIFY2(token.failure.text.contains("sign in again"), qPrintable(token.failure.text));
     QVERIFY(!token.failure.text.contains(result.refreshToken));
     QCOMPARE(browser.opened.size(), 1); // the sign-in's, none since
@@ -308,7 +308,7 @@ void TestOAuth::revokedOrMissingSignInSaysSignInAgain() {
     // A provider that lost its client id cannot renew either.
     folder.write("oauth.ini", "");
     token = tokens.accessToken("127.0.0.1", "user3", true, waiter, deadline(waiter));
-    QCOMPARE(token.failure.error, LoginRefused);
+    QCOMPARE(token.failure.error, SignInNeeded);
     QVERIFY(token.failure.text.contains("sign in again"));
 }
 
@@ -334,7 +334,7 @@ void TestOAuth::rotatedRefreshTokenIsKept() {
     EventLoopWait waiter;
     QCOMPARE(
         tokens.accessToken("127.0.0.1", "user4", false, waiter, deadline(waiter)).failure.error,
-        LoginRefused);
+        SignInNeeded);
 }
 
 void TestOAuth::providersFromTheSettingsFile() {

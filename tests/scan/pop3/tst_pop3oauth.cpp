@@ -287,9 +287,10 @@ void TestPop3OAuth::withdrawnSignInSaysSignInAgain() {
     setCheckValue(form.checkkeywords, 1);
     ScriptedBoxes boxes;
     module_scan(form);
-    // Failed like a wrong password: nothing scanned, nothing deleted, no browser.
+    // Failed like a wrong password, with its own code: nothing scanned, nothing deleted, no
+    // browser.
     QVERIFY(boxes.shown().isEmpty());
-    QCOMPARE(form.FreePOP1->ErrorCode(), int(FreePOP::LoginRefused));
+    QCOMPARE(form.FreePOP1->ErrorCode(), int(FreePOP::SignInNeeded));
     QVERIFY2(form.FreePOP1->errorString().contains("sign in again"),
              qPrintable(form.FreePOP1->errorString()));
     QCOMPARE(m_box->messages().size(), 1);
