@@ -64,7 +64,13 @@ MockAuthorizationServer::MockAuthorizationServer(QByteArray key, QObject* parent
     connect(&m_server, &QTcpServer::newConnection, this, &MockAuthorizationServer::onConnection);
 }
 
-MockAuthorizationServer::~MockAuthorizationServer() = default;
+MockAuthorizationServer::~MockAuthorizationServer() {
+    // The sockets are the listening server's children and go with it; a socket
+    // still open emits disconnected() then, and its handler must not reach the
+    // buffers, which are gone by that time.
+    for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+        socket->disconnect(this);
+}
 
 QByteArray MockAuthorizationServer::randomKey() {
     return randomText(32);
