@@ -33,6 +33,8 @@ QString headline(int errorCode) {
         return QStringLiteral("the server refused to start encryption");
     case FreePOP::EncryptionMissing:
         return QStringLiteral("the server offered no encryption, which this account needs");
+    case FreePOP::SignInNeeded:
+        return QStringLiteral("the OAuth 2.0 sign-in has to be done again");
     default:
         break;
     }

@@ -16,6 +16,11 @@
 
 namespace {
 
+// Up to this many pages are flushed one by one. Past it, one syncfs() of their file system is
+// cheaper than a flush each, though it also waits for whatever else is waiting to be written there
+// (a large copy going on, say), so it is kept for the passes that archive many pages.
+constexpr qsizetype kFlushOneByOne = 32;
+
 // Names the complete file at from path or, while the name it tries is taken, at the next free
 // archive name after it. Each try names the file only when the name is free, in one step, so two
 // writers after the same name (two threads, two copies of the program) both end up with a file of
@@ -81,14 +86,17 @@ bool flushArchivePages(const QStringList& paths) {
     }
     bool ok = true;
 #ifdef __linux__
-    for (const QString& folder : std::as_const(folders)) {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
-        if (fd >= 0)
-            ::close(fd);
+    if (paths.size() > kFlushOneByOne) {
+        for (const QString& folder : std::as_const(folders)) {
+            const int fd =
+                ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
+            if (fd >= 0)
+                ::close(fd);
+        }
+        return ok;
     }
-#else
+#endif
     for (const QString& path : paths + folders) {
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         // A page replaced or removed since is not ours to flush any more.
@@ -97,7 +105,6 @@ bool flushArchivePages(const QStringList& paths) {
         ok = ::fsync(fd) == 0 && ok;
         ::close(fd);
     }
-#endif
     return ok;
 }
 

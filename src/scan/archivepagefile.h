@@ -29,9 +29,9 @@ struct SavedPage {
 SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
                            const RemovalNote& note = {});
 
-// Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
-// system does it for all of them at the cost of one journal commit; elsewhere each file and folder
-// is flushed in turn.
+// Makes the files (and their names in their folders) durable: each file and folder flushed in
+// turn, or, for many pages on Linux, one syncfs() of their file system at the cost of one journal
+// commit.
 bool flushArchivePages(const QStringList& paths);
 
 // Gives the file from the name to, in one step, when nothing is under that name: false with errno

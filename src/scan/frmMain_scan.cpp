@@ -5,6 +5,7 @@
 #include "config/checkvalue.h"
 #include "config/datafilenames.h"
 #include "scan/counters.h"
+#include "scan/oauth/oauthtokens.h"
 #include "scan/module_scan.h"
 #include "scan/pop3/FreePOP.h"
 
@@ -19,6 +20,10 @@ void frmMain::createPop3Component() {
     FreePOP1->setTrustedCertificatesFolder(pathInFolder(QStringLiteral("certificates")));
     // Servers met encrypted are remembered here, so that a later offer without STLS is refused.
     FreePOP1->setTlsMemoryFile(pathInFolder(datafile::tlsServers()));
+    // Accounts that sign in with OAuth 2.0 get their access tokens from the refresh tokens here.
+    m_oauthTokens = std::make_shared<OAuthTokens>(pathInFolder(datafile::oauthSettings()),
+                                                  pathInFolder(datafile::oauthTokens()));
+    FreePOP1->setTokenSource(m_oauthTokens);
 }
 
 Pop3Mailbox& frmMain::mailbox() {

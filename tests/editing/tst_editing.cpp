@@ -4,12 +4,15 @@
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
 #include "editing/rulelistdialog.h"
+#include "editing/signinstep.h"
+#include "help/link.h"
 #include "scan/pop3/FreePOP.h"
 #include "support/scriptedpop3server.h"
 #include "support/tempfolder.h"
 #include "support/testcertificates.h"
 #include "support/ui/scriptedboxes.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -125,6 +128,9 @@ private Q_SLOTS:
     void accountAddAndCancel();
     void accountDelete();
     void accountDeleteForgetsEncryption();
+    void oauthAccountNeedsASignIn();
+    void oauthSignInExplainsWhatIsMissing_data();
+    void oauthSignInExplainsWhatIsMissing();
     void pastedLineBreakKeepsFirstLine();
     void listDialogLookKeysAndCancel_data() { listRows(); }
     void listDialogLookKeysAndCancel();
@@ -200,9 +206,10 @@ void EditingTest::accountDialogLookAndKeys() {
             captions.append(label->text());
         QCOMPARE(captions, QStringList({"POP3 Mail server", "Email login name", "Email password"}));
         QCOMPARE(d->focusWidget(), d->txtAddMailServer);
-        QCOMPARE(tabOrder(d),
-                 QList<QWidget*>({d->txtAddMailServer, d->txtAddLoginName, d->txtAddPassword,
-                                  d->cmdAddAccountInfo, d->cmdCancelAccountInfo}));
+        // The controls of a password account keep their order; the OAuth 2.0 box comes last.
+        QCOMPARE(tabOrder(d), QList<QWidget*>({d->txtAddMailServer, d->txtAddLoginName,
+                                               d->txtAddPassword, d->cmdAddAccountInfo,
+                                               d->cmdCancelAccountInfo, d->signIn->checkOAuth}));
         const QString longServer(40000, 'x'); // no length limit
         fill(d, longServer, "dave", "secret");
         QCOMPARE(d->txtAddPassword->displayText(), QString("******"));
@@ -386,6 +393,73 @@ void EditingTest::accountDeleteForgetsEncryption() {
     QVERIFY2(server.failure().isEmpty(), qPrintable(server.failure()));
     QVERIFY(server.isFinished());
     QCOMPARE(server.encryptedConnections(), 1);
+}
+
+// Ticking the box puts "Sign in..." in the password's place; Add then wants a sign-in, and
+// Cancel brings back a password account.
+void EditingTest::oauthAccountNeedsASignIn() {
+    bool ran = false;
+    openAccount([&](frmAddAccount* d) {
+        QVERIFY(!d->signIn->cmdSignIn->isVisible());
+        QVERIFY(d->txtAddPassword->isVisible());
+        d->signIn->checkOAuth->click();
+        QVERIFY(d->signIn->cmdSignIn->isVisible());
+        QVERIFY(!d->txtAddPassword->isVisible());
+        fill(d, "pop.gmail.com", "ann@gmail.com", "");
+        m_boxes->answer(MsgBoxAnswer::Ok);
+        d->cmdAddAccountInfo->click();
+        QCOMPARE(m_boxes->shown().size(), 1);
+        QCOMPARE(m_boxes->shown().first().title, QString("Data input error."));
+        QCOMPARE(m_boxes->shown().first().text,
+                 QString("Please sign in first (\"Sign in...\").\r\n"));
+        QVERIFY(d->isVisible());
+        d->cmdCancelAccountInfo->click();
+        ran = true;
+    });
+    QVERIFY(ran);
+    QCOMPARE(m_form->gridAccounts->rows(), 3);
+    // Opened again, it is a password account.
+    openAccount([&](frmAddAccount* d) {
+        QVERIFY(!d->signIn->checkOAuth->isChecked());
+        QVERIFY(d->txtAddPassword->isVisible());
+        d->cmdCancelAccountInfo->click();
+    });
+}
+
+void EditingTest::oauthSignInExplainsWhatIsMissing_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QStringList>("said"); // in the one box
+    QTest::newRow("Gmail without a client id")
+        << "pop.gmail.com" << QStringList{"Google",    "client id", "console.cloud.google.com",
+                                          "oauth.ini", "[google]",  "client_secret"};
+    QTest::newRow("Outlook without a client id")
+        << "pop3s://outlook.office365.com"
+        << QStringList{"Microsoft", "client id", "oauth.ini", "[microsoft]", "Help page"};
+    QTest::newRow("no provider for the server")
+        << "mail.example.net" << QStringList{"mail.example.net", "oauth.ini"};
+}
+
+// One box says what is missing, and no browser is opened.
+void EditingTest::oauthSignInExplainsWhatIsMissing() {
+    QFETCH(QString, server);
+    QFETCH(QStringList, said);
+    int opened = 0;
+    setLinkOpener([&opened](const LinkRequest&) { return bool(++opened); });
+    openAccount([&](frmAddAccount* d) {
+        d->signIn->checkOAuth->click();
+        fill(d, server, "someone", "");
+        m_boxes->answer(MsgBoxAnswer::Ok);
+        d->signIn->cmdSignIn->click();
+        d->cmdCancelAccountInfo->click();
+    });
+    setLinkOpener({});
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->unexpected(), 0);
+    const QString text = m_boxes->shown().first().text;
+    for (const QString& part : said)
+        QVERIFY2(text.contains(part), qPrintable(part + " missing from: " + text));
+    QCOMPARE(opened, 0);
+    QCOMPARE(m_form->gridAccounts->rows(), 3);
 }
 
 void EditingTest::pastedLineBreakKeepsFirstLine() {

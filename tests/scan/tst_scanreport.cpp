@@ -53,6 +53,9 @@ void TestScanReport::loginFailuresInPlainWords_data() {
         << "the server offered no encryption, which this account needs";
     QTest::newRow("unreachable") << int(FreePOP::ConnectionFailed) << QString()
                                  << "the server could not be reached";
+    // Also what the tray says, which gives no server's words.
+    QTest::newRow("sign-in withdrawn") << int(FreePOP::SignInNeeded) << QString()
+                                       << "the OAuth 2.0 sign-in has to be done again";
     QTest::newRow("a code of no log-in") << int(FreePOP::FileWriteFailed) << "x"
                                          << "the log-in failed: x";
 }

@@ -76,7 +76,8 @@ void FreePOP::Connect() {
     });
 
     closeLink();
-    if (hasLineBreak(m_username) || hasLineBreak(m_password)) {
+    // In a SASL message a control character would end the name early.
+    if (hasLineBreak(m_username) || hasLineBreak(m_password) || m_username.contains(QChar(1))) {
         // Sent as they are, these would let the text after the break pass as a command.
         fail(BadArgument, tr("The login name or the password contains a line break."));
         return;
@@ -96,8 +97,14 @@ void FreePOP::Connect() {
         fail(failure);
         return;
     }
-    const Pop3LoginResult session = logIn(m_connection, m_pipeline, *address,
-                                          {m_username, m_password}, m_tlsMemoryFile, deadline);
+    Pop3Credentials credentials{m_username, m_password, {}};
+    if (address->oauth && m_tokens) {
+        credentials.accessToken = [this, host = address->host, deadline](bool renew) {
+            return m_tokens->accessToken(host, m_username, renew, *m_waiter, deadline);
+        };
+    }
+    const Pop3LoginResult session =
+        logIn(m_connection, m_pipeline, *address, credentials, m_tlsMemoryFile, deadline);
     m_capabilities = session.capabilities;
     if (session.failure.failed()) {
         fail(session.failure);
@@ -513,4 +520,10 @@ void FreePOP::fail(Error error, const QString& text) {
     // A server may echo what it was sent.
     if (!m_password.isEmpty())
         m_errorString.replace(m_password, QStringLiteral("***"));
+    if (m_tokens) {
+        for (const QString& secret : m_tokens->secrets()) {
+            if (!secret.isEmpty())
+                m_errorString.replace(secret, QStringLiteral("***"));
+        }
+    }
 }

@@ -8,6 +8,7 @@
 #include "scan/pop3/pop3mailbox.h"
 #include "scan/pop3/pop3pipeline.h"
 #include "scan/pop3/pop3replyreader.h"
+#include "scan/pop3/pop3tokensource.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -69,7 +70,11 @@ class QThreadPool;
 // or encryption that was offered but does not come about, fails Connect before anything of the
 // login is sent; there is no falling back to the clear.
 //
-// The password never appears in errorString() or any other output.
+// An account whose server cell carries "+oauth2" in its scheme logs in with an OAuth 2.0 access
+// token from the token source (SASL XOAUTH2 or OAUTHBEARER, over TLS only) instead of USER and
+// PASS; a token the server refuses is renewed once and tried again.
+//
+// The password and the tokens never appear in errorString() or any other output.
 class FreePOP : public QObject, public Pop3Mailbox {
     Q_OBJECT
 public:
@@ -115,6 +120,9 @@ public:
     Pop3Limits limits() const { return m_pipeline.limits(); }
     // How connections are made; by default to real servers. For tests that play the server.
     void setTransportFactory(Pop3Connection::TransportFactory factory);
+    // Where accounts whose server cell ends its scheme in "+oauth2" get their access tokens (see
+    // serveraddress.h); without one such an account cannot log in.
+    void setTokenSource(std::shared_ptr<Pop3TokenSource> source) { m_tokens = std::move(source); }
 
     // Connects (encrypted where the server cell or the server asks for it), reads the greeting and
     // the capabilities, logs in with USER and PASS and reads the message count with STAT. An open
@@ -201,6 +209,7 @@ private:
     int m_timeout = 120;
     QString m_certificatesFolder;
     QString m_tlsMemoryFile;
+    std::shared_ptr<Pop3TokenSource> m_tokens;
 
     std::unique_ptr<EventLoopWait> m_waiter;
     Pop3Connection m_connection;

@@ -37,6 +37,15 @@ QByteArray bodyOf(int bytes) {
     return body;
 }
 
+// A mailbox of one spam message, which a pass removes as usual.
+void oneSpamRemoved(ScriptedPop3Server& server) {
+    server.login(kUser, kPassword, 1)
+        .message(1, spam("next"))
+        .expectLine(QStringLiteral("DELE 1"))
+        .reply("+OK marked")
+        .quit();
+}
+
 // A window with one account per server, its blacklist holding the spam senders' domain.
 void addAccounts(frmMain& form, const QList<const ScriptedPop3Server*>& servers) {
     form.gridAccounts->setCols(3);
@@ -128,11 +137,7 @@ void TestHostileServers::passSurvivesAndDeletesNothing() {
     // The next account is scanned as usual.
     ScriptedPop3Server next;
     QVERIFY(next.listen());
-    next.login(kUser, kPassword, 1)
-        .message(1, spam("next"))
-        .expectLine(QStringLiteral("DELE 1"))
-        .reply("+OK marked")
-        .quit();
+    oneSpamRemoved(next);
 
     TempFolder folder;
     frmMain form(folder.path());
@@ -142,15 +147,7 @@ void TestHostileServers::passSurvivesAndDeletesNothing() {
     limits.maxMessageLine = 1000;
     form.FreePOP1->setLimits(limits);
     form.FreePOP1->setPoptimeout(kTimeoutSeconds);
-    form.gridAccounts->setCols(3);
-    for (const ScriptedPop3Server* server : {&hostile, &next}) {
-        form.gridAccounts->addrow(server->address());
-        const int row = form.gridAccounts->rows();
-        form.gridAccounts->setCelltext(row, 2, kUser);
-        form.gridAccounts->setCelltext(row, 3, kPassword);
-    }
-    form.gridblacklist->addrow(QStringLiteral("bulk-offers.example"));
-    setCheckValue(form.checkblacklist, 1);
+    addAccounts(form, {&hostile, &next});
 
     QElapsedTimer clock;
     clock.start();
@@ -189,12 +186,7 @@ void TestHostileServers::lostDeleteAnswerDeletesNothing() {
     frmMain form(folder.path());
     ScriptedBoxes boxes;
     form.FreePOP1->setPoptimeout(kTimeoutSeconds);
-    form.gridAccounts->setCols(3);
-    form.gridAccounts->addrow(server.address());
-    form.gridAccounts->setCelltext(1, 2, kUser);
-    form.gridAccounts->setCelltext(1, 3, kPassword);
-    form.gridblacklist->addrow(QStringLiteral("bulk-offers.example"));
-    setCheckValue(form.checkblacklist, 1);
+    addAccounts(form, {&server});
 
     QElapsedTimer clock;
     clock.start();
@@ -291,11 +283,7 @@ void TestHostileServers::bareLineFeedServerFailsAtOnce() {
     sloppy.send("+OK POP3 server ready\n").stall();
     ScriptedPop3Server next;
     QVERIFY(next.listen());
-    next.login(kUser, kPassword, 1)
-        .message(1, spam("next"))
-        .expectLine(QStringLiteral("DELE 1"))
-        .reply("+OK marked")
-        .quit();
+    oneSpamRemoved(next);
 
     TempFolder folder;
     frmMain form(folder.path());
