@@ -28,8 +28,8 @@
 
 #include "app/frmMain.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "fuzzsupport.h"
 #include "scan/module_scan.h"
 #include "scan/pop3/FreePOP.h"

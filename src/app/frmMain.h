@@ -151,11 +151,15 @@ private:
     void buildTabs();
     void buildButtons();
     void connectHandlers();
+    // Creates FreePOP1 with the trust settings of the program folder (with the scan handlers).
+    void createPop3Component();
 
     QString m_programFolder;
     frmSplash* m_splash = nullptr;
     EditingDialogs* m_editingDialogs = nullptr;
-    std::unique_ptr<Pop3Mailbox> m_standInMailbox;
+    // Shared rather than unique only so that this window's code needs no definition of the
+    // mailbox: its deleter is made where the stand-in is put in place. It has no other owner.
+    std::shared_ptr<Pop3Mailbox> m_standInMailbox;
     std::shared_ptr<OAuthTokens> m_oauthTokens;
     bool m_scanRunning = false;
     bool m_nextLoadHidden = false;

@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <optional>
 
 // Judging one fetched message against the whitelist, the blacklist, the address check and the
@@ -64,18 +63,6 @@ struct Classification {
 
     bool operator==(const Classification&) const = default;
 };
-
-// Called with every status text at the moment it is shown. `thenYield` is true for the texts
-// shown before a comparison, after which the window lets pending events run.
-using StatusCallback = std::function<void(const QString& status, bool thenYield)>;
-
-// The checks one row at a time, in the order the user sees them in the status line: whitelist,
-// blacklist, address check, keywords (each keyword in the subject, then in the body). Entries
-// are compared upper-cased and found anywhere as a contiguous run of characters. Empty entries
-// are skipped without a comparison or status text: an empty text is found in every text, so one
-// empty row would otherwise let every message through or delete every message.
-Classification classifyMessage(const MessageFields& message, const CheckSwitches& switches,
-                               const RuleLists& lists, const StatusCallback& onStatus = {});
 
 // The address shown by the address check for an upper-cased "Received:" value, or nothing when
 // the value holds no "FROM [" or no "]" at all.

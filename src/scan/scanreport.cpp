@@ -2,7 +2,7 @@
 
 #include "app/SysTrayModule.h"
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "scan/pop3/messagepage.h"
 #include "scan/removalreason.h"
 

@@ -1,8 +1,8 @@
 #include "scanhelpers.h"
 
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scan/pop3/messagepage.h"
 
 #include <QLabel>

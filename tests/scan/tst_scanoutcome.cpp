@@ -3,7 +3,7 @@
 // message was removed (its archive page), and the scan history in scan.log.
 #include "app/SysTrayModule.h"
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "scanhelpers.h"
 #include "support/scriptedpop3server.h"
 

@@ -2,7 +2,7 @@
 // (what is left on the server, the archive pages, the counters and stats.dat), and against a
 // scripted server for the faults a real one does not produce on demand.
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "scan/pop3/FreePOP.h"
 #include "scanhelpers.h"
 #include "support/demomail.h"

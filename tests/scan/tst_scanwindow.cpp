@@ -2,8 +2,8 @@
 // line and the keyword-check counter, the spam notice, the counters and stats.dat, list edits
 // made while a pass runs, and sizes beyond 16-bit counts.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scanhelpers.h"
 
 #include <QCheckBox>

@@ -260,10 +260,3 @@ QList<QByteArray> DovecotMailbox::messages() const {
     }
     return result;
 }
-
-QByteArray DovecotMailbox::stripMboxFromLine(const QByteArray& raw) {
-    if (!raw.startsWith("From "))
-        return raw;
-    const qsizetype end = raw.indexOf('\n');
-    return end < 0 ? QByteArray() : raw.mid(end + 1);
-}

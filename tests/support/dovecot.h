@@ -14,7 +14,7 @@
 //     DovecotMailbox box;
 //     if (!box.available())
 //         QSKIP(box.skipReason());
-//     box.seed({DovecotMailbox::stripMboxFromLine(corpus::readMessage(file))});
+//     box.seed({corpus::readMessage(file)});
 //     ... scan the account box.server(), box.userName(), box.password() ...
 //     QCOMPARE(box.messages().size(), 0);
 //
@@ -72,10 +72,6 @@ public:
     // The servers' logs, for a test that wants to show them when something goes wrong.
     QString logFile() const;
     QString tlsLogFile() const;
-
-    // Messages of the mail corpus start with an mbox "From " separator line that is not part of
-    // the message: returns the message without it (unchanged when there is none).
-    static QByteArray stripMboxFromLine(const QByteArray& raw);
 
 private:
     bool readState(const QString& folder);

@@ -3,8 +3,8 @@
 // that should not be. A session that breaks is abandoned without QUIT, so even the deletion
 // marks made before the break do not take effect.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scan/module_scan.h"
 #include "scan/pop3/FreePOP.h"
 #include "support/scriptedpop3server.h"

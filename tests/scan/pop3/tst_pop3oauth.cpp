@@ -6,7 +6,7 @@
 // token shows up in any output.
 #include "app/frmMain.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "editing/frmAddAccount.h"
 #include "editing/signinstep.h"
 #include "help/link.h"

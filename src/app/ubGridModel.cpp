@@ -1,4 +1,4 @@
-#include "config/ubGridModel.h"
+#include "app/ubGridModel.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 
-#include "config/ubGridModel.h"
+#include "app/ubGridModel.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

@@ -1,11 +1,12 @@
-// The main window's Add and Delete buttons under the four list grids.
+// The main window's Add and Delete buttons under the four list grids, and the editing dialogs
+// they open.
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/modal.h"
+#include "app/module_griddisplay.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/datafilenames.h"
-#include "config/listloaders.h"
-#include "config/ubGrid.h"
 #include "editing/editingdialog.h"
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
@@ -17,6 +18,12 @@
 #include <QLineEdit>
 
 #include <optional>
+
+EditingDialogs& frmMain::editingDialogs() {
+    if (!m_editingDialogs)
+        m_editingDialogs = new EditingDialogs(*this);
+    return *m_editingDialogs;
+}
 
 void frmMain::cmdAddAccount_Click() {
     frmAddAccount& dialog = editingDialogs().addAccount();
