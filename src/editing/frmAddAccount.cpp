@@ -94,13 +94,11 @@ void frmAddAccount::cmdAddAccountInfo_Click() {
     const QString server = txtAddMailServer->text();
     const QString login = txtAddLoginName->text();
     const QString password = txtAddPassword->text();
-    if (signIn->isChosen()) {
-        addOAuthAccount(server, login);
-        return;
-    }
+    const bool oauth = signIn->isChosen();
 
     // Only emptiness is checked (a value of spaces is a value), plus the commas that the account
-    // file could not hold; every problem gets its own line in one box.
+    // file could not hold; every problem gets its own line in one box. An account that signs in
+    // with OAuth 2.0 has a sign-in in the password's place.
     QString problems;
     const auto report = [&problems](const QString& line) {
         problems += line + QLatin1String(kCrLf);
@@ -109,53 +107,30 @@ void frmAddAccount::cmdAddAccountInfo_Click() {
         report(QStringLiteral("Please provide a mail server."));
     else if (holdsComma(server))
         report(QStringLiteral("The mail server cannot contain a comma."));
-    if (login.isEmpty())
-        report(QStringLiteral("Please provide a login name."));
-    else if (holdsComma(login))
-        report(QStringLiteral("The login name cannot contain a comma."));
-    if (password.isEmpty())
-        report(QStringLiteral("Please provide a password."));
-
-    ubGrid* grid = form().gridAccounts;
-    if (!problems.isEmpty()) {
-        MsgBox(problems, MsgBoxButtons::Ok, QStringLiteral("Data input error."));
-        grid->repaint();
-        module_griddisplay(form());
-        return;
-    }
-
-    appendAccount(server, login, password);
-}
-
-// The same checks as for a password account, with a sign-in in the password's place.
-void frmAddAccount::addOAuthAccount(const QString& server, const QString& login) {
-    QString problems;
-    const auto report = [&problems](const QString& line) {
-        problems += line + QLatin1String(kCrLf);
-    };
-    if (server.isEmpty())
-        report(QStringLiteral("Please provide a mail server."));
-    else if (holdsComma(server))
-        report(QStringLiteral("The mail server cannot contain a comma."));
-    else if (oauthHost(server).isEmpty())
+    else if (oauth && oauthHost(server).isEmpty())
         report(QStringLiteral("\"%1\" is not a valid mail server.").arg(server));
     if (login.isEmpty())
         report(QStringLiteral("Please provide a login name."));
     else if (holdsComma(login))
         report(QStringLiteral("The login name cannot contain a comma."));
-    if (problems.isEmpty() && !signIn->hasSignIn(server, login))
+    if (!oauth && password.isEmpty())
+        report(QStringLiteral("Please provide a password."));
+    if (oauth && problems.isEmpty() && !signIn->hasSignIn(server, login))
         report(QStringLiteral("Please sign in first (\"Sign in...\")."));
     QString reason;
-    if (problems.isEmpty() && !signIn->store(server, login, &reason))
+    if (oauth && problems.isEmpty() && !signIn->store(server, login, &reason))
         report(reason);
+
     if (!problems.isEmpty()) {
         MsgBox(problems, MsgBoxButtons::Ok, QStringLiteral("Data input error."));
         form().gridAccounts->repaint();
         module_griddisplay(form());
         return;
     }
-    // The token lives in its own file; the password cell stays empty.
-    appendAccount(oauthServerCell(server), login, QString());
+    if (oauth) // The token lives in its own file; the password cell stays empty.
+        appendAccount(oauthServerCell(server), login, QString());
+    else
+        appendAccount(server, login, password);
 }
 
 void frmAddAccount::appendAccount(const QString& server, const QString& login,

@@ -37,7 +37,6 @@ public:
     void resetSignIn();
 
 private:
-    void addOAuthAccount(const QString& server, const QString& login);
     void appendAccount(const QString& server, const QString& login, const QString& password);
 
 protected:
