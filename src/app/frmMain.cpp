@@ -37,6 +37,8 @@ QLineEdit* counterBox(QWidget* parent, int left, int top) {
     auto* box = new QLineEdit(QStringLiteral("0"), parent);
     box->setGeometry(twipsRect(left, top, 1095, 285));
     box->setReadOnly(true);
+    // A count to read, not a field to type in: neither Tab nor a click parks the focus here.
+    box->setFocusPolicy(Qt::NoFocus);
     return box;
 }
 
@@ -99,6 +101,8 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     createPop3Component();
 
     connectHandlers();
+    // The window opens with the focus where the user acts first: the accounts list.
+    gridAccounts->setFocus(Qt::OtherFocusReason);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
