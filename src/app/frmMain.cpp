@@ -9,6 +9,7 @@
 #include "app/msgbox.h"
 #include "app/twips.h"
 #include "app/ubGrid.h"
+#include "app/windowfont.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -36,6 +37,8 @@ QLineEdit* counterBox(QWidget* parent, int left, int top) {
     auto* box = new QLineEdit(QStringLiteral("0"), parent);
     box->setGeometry(twipsRect(left, top, 1095, 285));
     box->setReadOnly(true);
+    // A count to read, not a field to type in: neither Tab nor a click parks the focus here.
+    box->setFocusPolicy(Qt::NoFocus);
     return box;
 }
 
@@ -74,6 +77,7 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     setWindowTitle(QStringLiteral("Corvanta"));
     setWindowIcon(QIcon(QStringLiteral(":/corvanta.png")));
     setFixedSize(twips(10125), twips(7500));
+    useWindowFont(this);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -97,6 +101,8 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     createPop3Component();
 
     connectHandlers();
+    // The window opens with the focus where the user acts first: the accounts list.
+    gridAccounts->setFocus(Qt::OtherFocusReason);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -145,17 +151,22 @@ void frmMain::buildTabs() {
     SSTab1 = new QTabWidget(this);
     SSTab1->setGeometry(twipsRect(2280, 2280, 7695, 4575));
 
-    auto listPage = [this](const QString& title, ubGrid*& grid, const QString& text) {
-        auto* page = new QWidget;
+    const int addLeft = twips(7545) - 2 * 65 - 6;
+    const int importLeft = addLeft - 71;
+    // The page's caption under the list, wrapped, left of the page's buttons: its width ends
+    // short of the leftmost button (Import on the whitelist page), so no word hides under it.
+    auto listPage = [this](const QString& title, ubGrid*& grid, const QString& text,
+                           int buttonsLeft) {
+        auto* page = new QWidget(SSTab1);
         grid = new ubGrid(page);
         grid->setGeometry(2, 4, twips(7545), kPageGridHeight);
-        auto* label = caption(text, page, QRect(4, kPageButtonTop, 300, 48));
+        const int width = qMin(300, buttonsLeft - 6 - 4);
+        auto* label = caption(text, page, QRect(4, kPageButtonTop, width, 48));
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         SSTab1->addTab(page, title);
         return page;
     };
-    const int addLeft = twips(7545) - 2 * 65 - 6;
     const int deleteLeft = twips(7545) - 65 + 2;
     // The Add and Delete buttons under a page's list, then the page's hidden link caption.
     auto addAndDelete = [&](QWidget* page, QPushButton*& add, QPushButton*& remove,
@@ -165,30 +176,35 @@ void frmMain::buildTabs() {
         link = hiddenLinkLabel(page);
     };
 
-    QWidget* accounts = listPage(QStringLiteral("Accounts"), gridAccounts,
-                                 QStringLiteral("These email accounts are protected from spam."));
+    QWidget* accounts =
+        listPage(QStringLiteral("Accounts"), gridAccounts,
+                 QStringLiteral("These email accounts are protected from spam."), addLeft);
     addAndDelete(accounts, cmdAddAccount, cmdDeleteAccount, Label9);
 
     QWidget* white = listPage(
         QStringLiteral("Whitelist"), gridwhitelist,
         QStringLiteral("The above email addresses are exempt from your spam filters. You will "
-                       "always receive emails from these addresses."));
-    Command1 = button(QStringLiteral("Import"), white, QRect(addLeft - 71, kPageButtonTop, 65, 25));
+                       "always receive emails from these addresses."),
+        importLeft);
+    Command1 = button(QStringLiteral("Import"), white, QRect(importLeft, kPageButtonTop, 65, 25));
     addAndDelete(white, cmdAddWhitelist, cmdeletewhitelist, Label21);
 
     QWidget* black = listPage(
         QStringLiteral("Blacklist"), gridblacklist,
         QStringLiteral("The above email addresses are banned from contacting you. You can also "
-                       "block an entire domain by just entering the domain name."));
+                       "block an entire domain by just entering the domain name."),
+        addLeft);
     addAndDelete(black, cmdAddBlacklist, cmddeleteblacklist, Label20);
 
     QWidget* keywords = listPage(QStringLiteral("Keywords"), gridkeywords,
                                  QStringLiteral("Any email which contains the above keywords or "
-                                                "phrases will be automatically blocked."));
+                                                "phrases will be automatically blocked."),
+                                 addLeft);
     gridkeywords->setKeywordLook();
     addAndDelete(keywords, cmdAddkeywords, cmddeletekeyword, Label22);
 
-    auto* settings = new QWidget;
+    // Made inside the tab control, so the caption measured below has the window's font.
+    auto* settings = new QWidget(SSTab1);
     checkkeywords =
         checkWithCaption(QStringLiteral("Enable keyword and phrase filtering"), settings, 20);
     checkautoscan = new QCheckBox(settings);
@@ -213,7 +229,7 @@ void frmMain::buildTabs() {
     Label23 = hiddenLinkLabel(settings);
     SSTab1->addTab(settings, QStringLiteral("Settings"));
 
-    auto* help = new QWidget;
+    auto* help = new QWidget(SSTab1);
     webhelpbrowser = new QTextBrowser(help);
     webhelpbrowser->setGeometry(2, 2, twips(7545), 262);
     webhelpbrowser->setOpenExternalLinks(true);

@@ -1,6 +1,7 @@
 #include "app/frmSplash.h"
 
 #include "app/twips.h"
+#include "app/windowfont.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,6 +11,7 @@ frmSplash::frmSplash(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setWindowTitle(QStringLiteral(" Now Loading"));
     setFixedSize(twips(4800), twips(1935));
+    useWindowFont(this);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -19,7 +21,7 @@ frmSplash::frmSplash(QWidget* parent)
 
     Label1 = new QLabel(QStringLiteral("Corvanta"), this);
     QFont titleFont = Label1->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 2);
+    titleFont.setPixelSize(titleFont.pixelSize() * 2);
     titleFont.setBold(true);
     Label1->setFont(titleFont);
     Label1->setAlignment(Qt::AlignCenter);

@@ -4,6 +4,7 @@
 #include "app/SetMenuIconModule.h"
 #include "app/SysTrayModule.h"
 #include "app/doevents.h"
+#include "app/doubleclickguard.h"
 #include "app/exitquestion.h"
 #include "app/frmMain.h"
 #include "app/frmPictures.h"
@@ -138,7 +139,10 @@ void frmStart::Form_MouseMove(int mouseMessage) {
         return;
     // The menu pops up wherever the desktop's panel is: at the bottom, at the top or at a side.
     const QScopedValueRollback open(m_trayMenuOpen, true);
-    PopupMenu(mnuSysTray, RestrictSizing::cursorPosition());
+    const QPoint at = RestrictSizing::cursorPosition();
+    // A double click opens the menu as a single click does, and leaves it open.
+    const DoubleClickGuard doubleClick(mnuSysTray, at);
+    PopupMenu(mnuSysTray, at);
 }
 
 bool frmStart::event(QEvent* event) {

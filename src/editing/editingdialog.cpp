@@ -2,6 +2,7 @@
 
 #include "app/frmMain.h"
 #include "app/msgbox.h"
+#include "app/windowfont.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -43,7 +44,9 @@ constexpr int kIconPixels = 16;
 
 EditingDialog::EditingDialog(frmMain& form)
     : QDialog(&form, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-    , m_form(form) {}
+    , m_form(form) {
+    useWindowFont(this);
+}
 
 void EditingDialog::reject() {
     if (isVisible())

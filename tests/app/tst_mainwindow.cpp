@@ -6,8 +6,10 @@
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 class TestMainWindow : public QObject {
@@ -20,6 +22,7 @@ private Q_SLOTS:
     void exitButtonAnsweredYes();
     void closeAnsweredCancelHides();
     void closeAnsweredOkEnds();
+    void focusStaysOffTheCounters();
 
 private:
     int m_ends = 0;
@@ -121,6 +124,31 @@ void TestMainWindow::closeAnsweredOkEnds() {
     QCOMPARE(m_ends, 1);
     QVERIFY(trayGoneAtEnd);
     QVERIFY(!folder.exists("stats.dat"));
+}
+
+// The window opens with the focus on the accounts list, where the user acts first. The
+// read-only counters never take the focus: not by Tab, not by a click.
+void TestMainWindow::focusStaysOffTheCounters() {
+    TempFolder folder;
+    frmMain form(folder.path());
+    form.Form_Load();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.gridAccounts);
+
+    const QList<QWidget*> counters = {form.txtAccountsCount,      form.txtwhitelistCount,
+                                      form.txtblacklistCount,     form.txtkeywordsCount,
+                                      form.txtEmailsBlockedCount, form.txttotalemailsever};
+    for (QWidget* counter : counters) {
+        QTest::mouseClick(counter, Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), form.gridAccounts);
+    }
+    // Tab from the last button goes round to the top of the window, past the counters.
+    form.cmdExitApplication->setFocus();
+    QTest::keyClick(form.cmdExitApplication, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget());
+    QVERIFY2(!counters.contains(QApplication::focusWidget()),
+             QApplication::focusWidget()->metaObject()->className());
 }
 
 QTEST_MAIN(TestMainWindow)

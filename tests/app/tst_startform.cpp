@@ -19,8 +19,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleHints>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
 
@@ -59,6 +61,8 @@ private Q_SLOTS:
     void trayHandlerPopsUpOnlyOnLeftButtonDown_data();
     void trayHandlerPopsUpOnlyOnLeftButtonDown();
     void trayActivationsReachTheHandlerOneMenuAtATime();
+    void doubleClickLeavesTheMenuOpen_data();
+    void doubleClickLeavesTheMenuOpen();
     void showAndHideApplication();
     void scanNowRunsAPassWithTheWindowHidden();
     void exitPaths_data();
@@ -203,6 +207,80 @@ void TestStartForm::trayActivationsReachTheHandlerOneMenuAtATime() {
     QCOMPARE(m_popups.size(), 2);
     run.start->Form_MouseMove(513);
     QCOMPARE(m_popups.size(), 3);
+}
+
+void TestStartForm::doubleClickLeavesTheMenuOpen_data() {
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("staysOpen");
+    QTest::newRow("double click on the icon") << "double click" << true;
+    QTest::newRow("click elsewhere at once") << "elsewhere" << false;
+    QTest::newRow("click on the icon later") << "later" << false;
+}
+
+// The real menu, driven as the desktop drives it: the first press on the icon opens the menu,
+// and the menu then receives the mouse. The second click of a double click lands on the icon,
+// outside the menu, and the icon reports the double click; the menu stays open and nothing is
+// chosen. A click elsewhere, or on the icon once the double-click time is over, closes it.
+void TestStartForm::doubleClickLeavesTheMenuOpen() {
+    QFETCH(QString, second);
+    QFETCH(bool, staysOpen);
+
+    Started run;
+    ScriptedBoxes boxes;
+    setPopupMenuHandler({});
+    QStyleHints* hints = QGuiApplication::styleHints();
+    const int interval = hints->mouseDoubleClickInterval();
+    hints->setMouseDoubleClickInterval(600);
+    QMenu* menu = run.start->mnuSysTray;
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QPoint icon(screen.right() - 40, screen.bottom() - 5);
+    QCursor::setPos(icon);
+
+    // Runs inside the menu's own loop, once the menu is up.
+    QElapsedTimer sinceOpen;
+    int step = 0;
+    bool openAfterSecond = false;
+    QTimer driver;
+    driver.setInterval(5);
+    connect(&driver, &QTimer::timeout, this, [&] {
+        if (step == 2) {
+            // Whatever happened, the menu goes, so the test never hangs on it.
+            menu->hide();
+            return;
+        }
+        if (!menu->isVisible())
+            return;
+        if (step == 0) {
+            sinceOpen.start();
+            step = 1;
+        }
+        if (second == "later" && !sinceOpen.hasExpired(650))
+            return;
+        const QPoint at = second == "elsewhere" ? screen.topLeft() + QPoint(20, 20) : icon;
+        if (second == "double click") {
+            QTest::mouseRelease(menu, Qt::LeftButton, {}, menu->mapFromGlobal(icon));
+            QTest::mouseDClick(menu, Qt::LeftButton, {}, menu->mapFromGlobal(at));
+            SysTrayModule::notifyOwner(
+                SysTrayModule::mouseMessageFor(QSystemTrayIcon::DoubleClick));
+        } else {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->mapFromGlobal(at));
+        }
+        QCoreApplication::processEvents();
+        openAfterSecond = menu->isVisible();
+        step = 2;
+    });
+    driver.start();
+    run.start->Form_MouseMove(SysTrayModule::kLeftButtonDown);
+    driver.stop();
+    hints->setMouseDoubleClickInterval(interval);
+
+    QCOMPARE(step, 2);
+    QCOMPARE(openAfterSecond, staysOpen);
+    QVERIFY(!menu->isVisible());
+    // Nothing was chosen: the window is as it was, no question came up.
+    QVERIFY(run.main->isVisible());
+    QVERIFY(boxes.shown().isEmpty());
+    QCOMPARE(m_ends, 0);
 }
 
 // Show and Hide only change visibility: no question, no reload, the page and unsaved edits

@@ -37,10 +37,13 @@ void writeFile(const QString& path, const QByteArray& bytes) {
         f.write(bytes);
 }
 
+// Sample lists, counters and settings. The grid shows passwords as they were typed, so the
+// sample passwords are made-up words, as a user's would show.
 void fillSampleFolder(const QString& folder) {
     const QDir dir(folder);
     writeFile(dir.filePath(QStringLiteral("accounts.dat")),
-              "pop.example.org,alice,********\r\npop3s://mail.example.net,alice.b,********\r\n");
+              "pop.example.org,alice,s3cret-demo\r\npop3s://mail.example.net,alice.b,"
+              "demo-pass-2\r\n");
     writeFile(dir.filePath(QStringLiteral("whitelist.dat")),
               "bob@example.org\r\n@family.example\r\nnewsletter@shop.example\r\n");
     writeFile(dir.filePath(QStringLiteral("blacklist.dat")),
