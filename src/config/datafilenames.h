@@ -24,6 +24,11 @@ inline QString tlsServers() {
     return QStringLiteral("tlsservers.dat");
 }
 
+// What earlier scan passes judged and left on the servers (see scan/judgedmemory.h).
+inline QString judgedMessages() {
+    return QStringLiteral("judged.dat");
+}
+
 // The path of a file in the program folder.
 QString inFolder(const QString& folder, const QString& name);
 } // namespace datafile
