@@ -4,6 +4,7 @@
 #include "app/frmMain.h"
 #include "app/msgbox.h"
 #include "config/checkvalue.h"
+#include "config/datafilenames.h"
 #include "config/savefailures.h"
 #include "config/statsio.h"
 #include "config/ubGrid.h"
@@ -12,6 +13,8 @@
 #include "scan/counters.h"
 #include "scan/fastclassifier.h"
 #include "scan/pop3/pop3mailbox.h"
+#include "scan/rulesfingerprint.h"
+#include "scan/scanmemory.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -147,6 +150,7 @@ public:
             changed = true;
         }
         if (changed) {
+            m_digest = listsDigest(m_lists);
             ClassifierPtr base = m_upcoming.classifier.isValid()
                                      ? m_upcoming.classifier.result()
                                      : std::make_shared<const FastClassifier>();
@@ -161,12 +165,28 @@ public:
         return m_upcoming;
     }
 
+    // The fingerprint of the rules in force: the lists as upcoming() last read them, and the
+    // switches.
+    QByteArray fingerprint(const CheckSwitches& switches) {
+        if (m_fingerprint.isEmpty() || m_fingerprintOf != m_upcoming.generation ||
+            switches != m_fingerprintSwitches) {
+            m_fingerprint = rulesFingerprint(m_digest, switches);
+            m_fingerprintOf = m_upcoming.generation;
+            m_fingerprintSwitches = switches;
+        }
+        return m_fingerprint;
+    }
+
 private:
     const ubGrid* m_grids[3];
     quint64 m_revisions[3] = {0, 0, 0};
     bool m_read[3] = {false, false, false};
     RuleLists m_lists;
     UpcomingClassifier m_upcoming;
+    QByteArray m_digest;
+    QByteArray m_fingerprint;
+    quint64 m_fingerprintOf = 0;
+    CheckSwitches m_fingerprintSwitches;
 };
 
 // Judges a message; a long one in the background while the window's events are handled. The
@@ -306,8 +326,10 @@ void removeSpam(frmMain& form, Pop3Mailbox& pop) {
 }
 
 // Judges the current message and removes it when it is spam. The status line and the
-// keyword-check counter end as the checks would leave them walking the lists row by row.
-void classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead) {
+// keyword-check counter end as the checks would leave them walking the lists row by row. Returns
+// the verdict and the fingerprint of the rules it was reached under.
+std::pair<Classification, QByteArray> classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop,
+                                                             ListWatch& lists, JudgeAhead& ahead) {
     const CheckSwitches switches = readSwitches(form);
     const UpcomingClassifier upcoming = lists.upcoming();
     ahead.follow(upcoming, switches);
@@ -326,16 +348,36 @@ void classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, J
 
     if (result.verdict == Verdict::Spam)
         removeSpam(form, pop);
+    return {result, lists.fingerprint(switches)};
 }
 
-void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead, int row) {
-    pop.setPophostname(form.gridAccounts->celltext(row, 1));
-    pop.setPopusername(form.gridAccounts->celltext(row, 2));
+// The fingerprint of the rules in force now.
+QByteArray rulesInForce(const frmMain& form, ListWatch& lists) {
+    lists.upcoming();
+    return lists.fingerprint(readSwitches(form));
+}
+
+// A message judged kept or whitelisted in an earlier pass, under the rules in force now, is not
+// fetched again: it counts as judging it again would count it, keyword checks included.
+bool passedOver(frmMain& form, ListWatch& lists, ScanMemory& memory, int number) {
+    const std::optional<quint32> checks = memory.passOver(number, rulesInForce(form, lists));
+    if (checks && *checks > 0)
+        form.Text2->setText(countedOn(form.Text2->text(), static_cast<double>(*checks)));
+    return checks.has_value();
+}
+
+void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead,
+                 ScanMemory& memory, int row) {
+    const QString server = form.gridAccounts->celltext(row, 1);
+    const QString login = form.gridAccounts->celltext(row, 2);
+    pop.setPophostname(server);
+    pop.setPopusername(login);
     pop.setPoppassword(form.gridAccounts->celltext(row, 3));
     pop.Connect();
     // A failed log-in skips the account silently, without a log-out.
     if (pop.ErrorCode() != 0)
         return;
+    memory.beginAccount(pop, server, login, rulesInForce(form, lists));
 
     const int count = pop.MessageCount();
     for (int number = 1; number <= count; ++number) {
@@ -343,18 +385,31 @@ void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& 
         // every few milliseconds: often enough that it answers at once, rarely enough that a
         // mailbox of small messages is not slowed down by it.
         DoEventsIfDue();
-        pop.FetchMessage(number);
-        if (pop.ErrorCode() == 0) {
-            pop.CompleteFetch();
-            DoEventsIfDue();
-            if (pop.ErrorCode() == 0)
-                classifyCurrentMessage(form, pop, lists, ahead);
+        if (!passedOver(form, lists, memory, number)) {
+            pop.FetchMessage(number);
+            if (pop.ErrorCode() == 0) {
+                pop.CompleteFetch();
+                DoEventsIfDue();
+                if (pop.ErrorCode() == 0) {
+                    const auto [result, rules] = classifyCurrentMessage(form, pop, lists, ahead);
+                    memory.judged(number, rules, result);
+                }
+            }
         }
         // Every message number counts, failed fetches included.
         form.txttotalemailsever->setText(countedOn(form.txttotalemailsever->text()));
     }
     // Numbers stay fixed until here; the messages marked for deletion leave the server now.
     pop.Disconnect();
+    memory.endAccount(rulesInForce(form, lists));
+}
+
+// The accounts of the grid, as the memory of judged messages knows them.
+QList<JudgedAccountKey> accountKeys(const ubGrid& grid) {
+    QList<JudgedAccountKey> keys;
+    for (int row = 1; row <= grid.rows(); ++row)
+        keys.append({grid.celltext(row, 1), grid.celltext(row, 2)});
+    return keys;
 }
 
 } // namespace
@@ -372,8 +427,11 @@ void module_scan(frmMain& form) {
     ListWatch lists(form);
     JudgeAhead ahead(pop);
     ahead.follow(lists.upcoming(), readSwitches(form));
+    ScanMemory memory(form.pathInFolder(datafile::judgedMessages()),
+                      accountKeys(*form.gridAccounts));
     for (int row = 1; row <= accounts; ++row)
-        scanAccount(form, pop, lists, ahead, row);
+        scanAccount(form, pop, lists, ahead, memory, row);
+    memory.save();
 
     form.Label17->setText(closingStatus());
     // A stats.dat that cannot be written leaves the counts in the window, and the status line
