@@ -357,14 +357,45 @@ QByteArray rulesInForce(const frmMain& form, ListWatch& lists) {
     return lists.fingerprint(readSwitches(form));
 }
 
-// A message judged kept or whitelisted in an earlier pass, under the rules in force now, is not
-// fetched again: it counts as judging it again would count it, keyword checks included.
-bool passedOver(frmMain& form, ListWatch& lists, ScanMemory& memory, int number) {
-    const std::optional<quint32> checks = memory.passOver(number, rulesInForce(form, lists));
-    if (checks && *checks > 0)
-        form.Text2->setText(countedOn(form.Text2->text(), static_cast<double>(*checks)));
-    return checks.has_value();
-}
+// Messages an earlier pass judged kept or whitelisted, under the rules in force now, are passed
+// over: counted as judging them again would count them, keyword checks included, without being
+// fetched. Their counts reach the window in one go before it can next show them: writing the
+// counters for each of thousands of such messages would cost more than the rest of the pass.
+class PassOver {
+public:
+    PassOver(frmMain& form, ListWatch& lists, ScanMemory& memory)
+        : m_form(form)
+        , m_lists(lists)
+        , m_memory(memory) {}
+
+    // Whether message n is passed over; it is counted then.
+    bool take(int number) {
+        const std::optional<quint32> checks =
+            m_memory.passOver(number, rulesInForce(m_form, m_lists));
+        if (!checks)
+            return false;
+        ++m_messages;
+        m_checks += *checks;
+        return true;
+    }
+    // Brings the counters up to date.
+    void show() {
+        if (m_messages > 0)
+            m_form.txttotalemailsever->setText(
+                countedOn(m_form.txttotalemailsever->text(), static_cast<double>(m_messages)));
+        if (m_checks > 0)
+            m_form.Text2->setText(countedOn(m_form.Text2->text(), static_cast<double>(m_checks)));
+        m_messages = 0;
+        m_checks = 0;
+    }
+
+private:
+    frmMain& m_form;
+    ListWatch& m_lists;
+    ScanMemory& m_memory;
+    qint64 m_messages = 0;
+    qint64 m_checks = 0;
+};
 
 void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead,
                  ScanMemory& memory, int row) {
@@ -380,25 +411,30 @@ void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& 
     memory.beginAccount(pop, server, login, rulesInForce(form, lists));
 
     const int count = pop.MessageCount();
+    PassOver passOver(form, lists, memory);
     for (int number = 1; number <= count; ++number) {
         // The window's events are handled before each message and after loading it, at most
         // every few milliseconds: often enough that it answers at once, rarely enough that a
         // mailbox of small messages is not slowed down by it.
+        if (isYieldDue())
+            passOver.show();
         DoEventsIfDue();
-        if (!passedOver(form, lists, memory, number)) {
-            pop.FetchMessage(number);
+        if (passOver.take(number))
+            continue;
+        passOver.show();
+        pop.FetchMessage(number);
+        if (pop.ErrorCode() == 0) {
+            pop.CompleteFetch();
+            DoEventsIfDue();
             if (pop.ErrorCode() == 0) {
-                pop.CompleteFetch();
-                DoEventsIfDue();
-                if (pop.ErrorCode() == 0) {
-                    const auto [result, rules] = classifyCurrentMessage(form, pop, lists, ahead);
-                    memory.judged(number, rules, result);
-                }
+                const auto [result, rules] = classifyCurrentMessage(form, pop, lists, ahead);
+                memory.judged(number, rules, result);
             }
         }
         // Every message number counts, failed fetches included.
         form.txttotalemailsever->setText(countedOn(form.txttotalemailsever->text()));
     }
+    passOver.show();
     // Numbers stay fixed until here; the messages marked for deletion leave the server now.
     pop.Disconnect();
     memory.endAccount(rulesInForce(form, lists));
