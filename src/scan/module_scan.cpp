@@ -134,10 +134,8 @@ public:
     explicit ListWatch(const frmMain& form)
         : m_grids{form.gridwhitelist, form.gridblacklist, form.gridkeywords} {}
 
-    // The classifier for the lists as they are now. A change of the lists builds a new one in the
-    // background, starting from a copy of the last: one in use by a judgement on the worker is
-    // never changed under it. The first build of a pass goes on while it logs in.
-    UpcomingClassifier upcoming() {
+    // Reads the grids that changed since they were last read.
+    void refresh() {
         bool changed = false;
         QStringList* lists[] = {&m_lists.whitelist, &m_lists.blacklist, &m_lists.keywords};
         for (int i = 0; i < 3; ++i) {
@@ -151,6 +149,17 @@ public:
         }
         if (changed) {
             m_digest = listsDigest(m_lists);
+            ++m_listsRead;
+            m_built = false;
+        }
+    }
+
+    // The classifier for the lists as they are now. A change of the lists builds a new one in the
+    // background, starting from a copy of the last: one in use by a judgement on the worker is
+    // never changed under it. The first build of a pass goes on while it logs in.
+    UpcomingClassifier upcoming() {
+        refresh();
+        if (!m_built) {
             ClassifierPtr base = m_upcoming.classifier.isValid()
                                      ? m_upcoming.classifier.result()
                                      : std::make_shared<const FastClassifier>();
@@ -161,17 +170,17 @@ public:
                     return ClassifierPtr(std::move(next));
                 });
             ++m_upcoming.generation;
+            m_built = true;
         }
         return m_upcoming;
     }
 
-    // The fingerprint of the rules in force: the lists as upcoming() last read them, and the
-    // switches.
+    // The fingerprint of the rules in force: the lists as last read, and the switches.
     QByteArray fingerprint(const CheckSwitches& switches) {
-        if (m_fingerprint.isEmpty() || m_fingerprintOf != m_upcoming.generation ||
+        if (m_fingerprint.isEmpty() || m_fingerprintOf != m_listsRead ||
             switches != m_fingerprintSwitches) {
             m_fingerprint = rulesFingerprint(m_digest, switches);
-            m_fingerprintOf = m_upcoming.generation;
+            m_fingerprintOf = m_listsRead;
             m_fingerprintSwitches = switches;
         }
         return m_fingerprint;
@@ -183,7 +192,9 @@ private:
     bool m_read[3] = {false, false, false};
     RuleLists m_lists;
     UpcomingClassifier m_upcoming;
+    bool m_built = false; // m_upcoming is built from the lists as last read
     QByteArray m_digest;
+    quint64 m_listsRead = 0; // how many times the lists were read
     QByteArray m_fingerprint;
     quint64 m_fingerprintOf = 0;
     CheckSwitches m_fingerprintSwitches;
@@ -325,6 +336,18 @@ void removeSpam(frmMain& form, Pop3Mailbox& pop) {
     form.txtEmailsBlockedCount->setText(countedOn(form.txtEmailsBlockedCount->text()));
 }
 
+// The classifier once it is built; the window's events are handled while it is, as a pass that
+// passed over every message so far has only just started building it.
+ClassifierPtr builtClassifier(const UpcomingClassifier& upcoming) {
+    QFuture<ClassifierPtr> classifier = upcoming.classifier;
+    EventLoopWait waiter;
+    // While the program quits the window's events are not handled any more; it is waited for
+    // all the same.
+    if (!awaitFuture(classifier, waiter))
+        classifier.waitForFinished();
+    return classifier.result();
+}
+
 // Judges the current message and removes it when it is spam. The status line and the
 // keyword-check counter end as the checks would leave them walking the lists row by row. Returns
 // the verdict and the fingerprint of the rules it was reached under.
@@ -333,7 +356,7 @@ std::pair<Classification, QByteArray> classifyCurrentMessage(frmMain& form, Pop3
     const CheckSwitches switches = readSwitches(form);
     const UpcomingClassifier upcoming = lists.upcoming();
     ahead.follow(upcoming, switches);
-    const ClassifierPtr classifier = upcoming.classifier.result();
+    const ClassifierPtr classifier = builtClassifier(upcoming);
 
     std::optional<Classification> early = JudgeAhead::current(pop, classifier.get(), switches);
     if (!early)
@@ -353,7 +376,7 @@ std::pair<Classification, QByteArray> classifyCurrentMessage(frmMain& form, Pop3
 
 // The fingerprint of the rules in force now.
 QByteArray rulesInForce(const frmMain& form, ListWatch& lists) {
-    lists.upcoming();
+    lists.refresh();
     return lists.fingerprint(readSwitches(form));
 }
 
@@ -462,9 +485,12 @@ void module_scan(frmMain& form) {
     Pop3Mailbox& pop = form.mailbox();
     ListWatch lists(form);
     JudgeAhead ahead(pop);
-    ahead.follow(lists.upcoming(), readSwitches(form));
-    ScanMemory memory(form.pathInFolder(datafile::judgedMessages()),
-                      accountKeys(*form.gridAccounts));
+    const QList<JudgedAccountKey> keys = accountKeys(*form.gridAccounts);
+    ScanMemory memory(form.pathInFolder(datafile::judgedMessages()), keys);
+    // The classifier is built while the first account logs in, unless every account's messages
+    // were judged under the rules in force: then only for the first message that is fetched.
+    if (memory.expectsFetches(keys, rulesInForce(form, lists)))
+        ahead.follow(lists.upcoming(), readSwitches(form));
     for (int row = 1; row <= accounts; ++row)
         scanAccount(form, pop, lists, ahead, memory, row);
     memory.save();

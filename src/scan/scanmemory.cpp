@@ -2,10 +2,20 @@
 
 #include "scan/pop3/pop3mailbox.h"
 
+#include <algorithm>
+
 ScanMemory::ScanMemory(const QString& path, const QList<JudgedAccountKey>& accounts)
     : m_memory(path)
     , m_loaded(m_memory.load()) {
     m_memory.keepOnly(accounts);
+}
+
+bool ScanMemory::expectsFetches(const QList<JudgedAccountKey>& accounts,
+                                const QByteArray& rules) const {
+    return std::any_of(accounts.cbegin(), accounts.cend(), [&](const JudgedAccountKey& key) {
+        const JudgedAccount* account = m_memory.find(key.first, key.second);
+        return !account || account->fingerprint != rules;
+    });
 }
 
 void ScanMemory::beginAccount(Pop3Mailbox& pop, const QString& server, const QString& login,

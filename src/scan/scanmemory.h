@@ -22,6 +22,9 @@ public:
     ScanMemory(const QString& path, const QList<JudgedAccountKey>& accounts);
 
     JudgedMemory::Loaded loaded() const { return m_loaded; }
+    // Whether some of these accounts will have messages to fetch under the rules for certain:
+    // the memory holds nothing for them under those rules.
+    bool expectsFetches(const QList<JudgedAccountKey>& accounts, const QByteArray& rules) const;
 
     // A session of the account has begun on pop, logged in: pop is told which messages will be
     // fetched under the rules.
