@@ -43,6 +43,7 @@
 #include "support/corpus.h"
 #include "support/countingtransport.h"
 #include "support/dovecot.h"
+#include "support/pop3probe.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -55,7 +56,6 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -143,124 +143,6 @@ long peakResidentKb() {
     return -1;
 }
 
-// ---------------------------------------------------------------------------------------------
-// The baseline: a bare POP3 client that downloads and throws away.
-
-class BareClient {
-public:
-    bool open(const QString& host, quint16 port, const QString& user, const QString& password) {
-        m_socket.connectToHost(host, port);
-        if (!m_socket.waitForConnected(10000))
-            return false;
-        return status() && command("USER " + user.toUtf8()) && command("PASS " + password.toUtf8());
-    }
-
-    // The message count from STAT, -1 on failure.
-    int stat() {
-        if (!command("STAT"))
-            return -1;
-        return m_lastStatus.split(' ').value(1).toInt();
-    }
-
-    // Sends RETR 1..count with at most `window` commands unanswered, reading every reply to its
-    // end. Returns the bytes received, or -1 on failure.
-    qint64 retrieveAll(int count, int window) {
-        qint64 received = 0;
-        int sent = 0;
-        for (int answered = 0; answered < count; ++answered) {
-            QByteArray commands;
-            while (sent < count && sent - answered < window)
-                commands += "RETR " + QByteArray::number(++sent) + "\r\n";
-            if (!commands.isEmpty())
-                m_socket.write(commands);
-            if (!status())
-                return -1;
-            const qint64 body = skipToTerminator();
-            if (body < 0)
-                return -1;
-            received += body;
-        }
-        return received;
-    }
-
-    void quit() {
-        command("QUIT");
-        m_socket.disconnectFromHost();
-    }
-
-private:
-    bool fill() {
-        if (m_pos < m_buffer.size())
-            return true;
-        if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(30000))
-            return false;
-        m_buffer = m_socket.readAll();
-        m_pos = 0;
-        return !m_buffer.isEmpty();
-    }
-
-    bool status() {
-        QByteArray line;
-        for (;;) {
-            if (!fill())
-                return false;
-            const qsizetype newline = m_buffer.indexOf('\n', m_pos);
-            if (newline < 0) {
-                line += m_buffer.mid(m_pos);
-                m_pos = m_buffer.size();
-                continue;
-            }
-            line += m_buffer.mid(m_pos, newline - m_pos);
-            m_pos = newline + 1;
-            m_lastStatus = line.trimmed();
-            return m_lastStatus.startsWith("+OK");
-        }
-    }
-
-    bool command(const QByteArray& line) {
-        m_socket.write(line + "\r\n");
-        return status();
-    }
-
-    // Reads message lines up to the lone "."; returns how many bytes that was.
-    qint64 skipToTerminator() {
-        qint64 bytes = 0;
-        // 0: at a line start, 1: a line that began with ".", 2: ".\r" at a line start, 3: inside
-        // any other line.
-        int state = 0;
-        for (;;) {
-            if (!fill())
-                return -1;
-            const char* data = m_buffer.constData();
-            const qsizetype size = m_buffer.size();
-            for (qsizetype i = m_pos; i < size; ++i) {
-                const char c = data[i];
-                if (c == '\n') {
-                    if (state == 1 || state == 2) {
-                        bytes += i + 1 - m_pos;
-                        m_pos = i + 1;
-                        return bytes;
-                    }
-                    state = 0;
-                } else if (state == 0) {
-                    state = c == '.' ? 1 : 3;
-                } else if (state == 1) {
-                    state = c == '\r' ? 2 : 3;
-                } else if (state == 2) {
-                    state = 3;
-                }
-            }
-            bytes += size - m_pos;
-            m_pos = size;
-        }
-    }
-
-    QTcpSocket m_socket;
-    QByteArray m_buffer;
-    qsizetype m_pos = 0;
-    QByteArray m_lastStatus;
-};
-
 struct ServerCell {
     QString host;
     quint16 port = 0;
@@ -295,8 +177,8 @@ int runPass(const QString& folder, const QString& server, const QString& user,
 
     if (baseline) {
         for (const int window : {1, 16}) {
-            BareClient client;
-            if (!client.open(cell.host, cell.port, user, password)) {
+            Pop3Probe client;
+            if (!client.connect(cell.host, cell.port) || !client.login(user, password)) {
                 std::fprintf(stderr, "the baseline could not log in\n");
                 return 1;
             }
@@ -723,8 +605,8 @@ bool runChild(const QStringList& arguments, Results& results) {
 // A log-in and log-out, so that the server has read the freshly seeded mailbox before anything
 // is timed.
 bool warmUp(const ServerCell& cell, const DovecotMailbox& box) {
-    BareClient client;
-    if (!client.open(cell.host, cell.port, box.userName(), box.password()))
+    Pop3Probe client;
+    if (!client.connect(cell.host, cell.port) || !client.login(box))
         return false;
     const bool ok = client.stat() >= 0;
     client.quit();
@@ -755,7 +637,7 @@ QByteArray outcomeOf(Results& r, const DovecotMailbox& box) {
 QList<QByteArray> corpusMessages(const QString& folder, qsizetype count) {
     QList<QByteArray> messages;
     for (const QString& file : corpus::messageFiles(folder).mid(0, count))
-        messages.append(DovecotMailbox::stripMboxFromLine(corpus::readMessage(file)));
+        messages.append(corpus::readMessage(file));
     return messages;
 }
 
@@ -1020,7 +902,7 @@ int runBenchmark(int runs, int bigRuns, int incrementalRuns, bool incrementalOnl
     const qsizetype spamFiles = corpus::messageFiles(QStringLiteral("spam-1")).size();
     qint64 corpusBytes = 0;
     for (const QString& file : files) {
-        messages.append(DovecotMailbox::stripMboxFromLine(corpus::readMessage(file)));
+        messages.append(corpus::readMessage(file));
         corpusBytes += messages.last().size();
         (messages.size() <= spamFiles ? spam : ham).append(parseMessage(messages.last()));
     }

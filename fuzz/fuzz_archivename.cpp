@@ -57,7 +57,23 @@ void checkOnDisk(const QString& name) {
     FUZZ_CHECK(file.remove());
 }
 
+// The seed of a whole message: the text after "Subject:" on its first subject line, undecoded, as
+// UTF-8 and for the first copy.
+QByteArray seedFor(const QByteArray& message) {
+    QByteArray subject;
+    for (const QByteArray& line : message.split('\n')) {
+        if (line.toLower().startsWith("subject:")) {
+            subject = line.mid(8);
+            subject.replace('\r', QByteArray());
+            break;
+        }
+    }
+    return QByteArray(2, '\0') + subject;
+}
+
 } // namespace
+
+FUZZ_SEEDS_FROM_MESSAGES(seedFor)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);

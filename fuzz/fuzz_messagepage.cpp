@@ -1,6 +1,6 @@
 // The archive page of a message: whatever the message holds, the page carries no markup of its
 // own making, and the message comes back from the page byte for byte by the recovery that
-// messagepage.h describes.
+// messagepage.h describes, from the page's text and from its download link alike.
 //
 // Input: the message as retrieved.
 
@@ -48,5 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(QByteArrayView(page).isValidUtf8());
     FUZZ_CHECK(markupIn(page) == emptyPageMarkup());
     FUZZ_CHECK(recoverPageSource(page) == raw);
+    FUZZ_CHECK(recoverLinkedMessage(page) == raw);
     return 0;
 }

@@ -11,6 +11,8 @@
 #include "fuzzsupport.h"
 #include "scan/pop3/pop3replyreader.h"
 
+#include <QList>
+
 #include <vector>
 
 namespace {
@@ -149,7 +151,29 @@ Run readAll(const QByteArray& wire, const Pop3Limits& limits, quint8 multiLineBi
     return run;
 }
 
+// The seed of a whole message: limits of 8 MiB, reply 2 multi-line, packets of up to 64 bytes; the
+// server greets, answers STAT, sends the message for RETR with CR LF line ends and its lines
+// dot-stuffed, and answers QUIT.
+QByteArray seedFor(const QByteArray& message) {
+    QByteArray seed("\xff\xff\xff\x04\x2a\x00\x40", 7);
+    seed += "+OK ready\r\n+OK 1 999\r\n+OK\r\n";
+    QList<QByteArray> lines = message.split('\n');
+    // The piece after a final line end, or the whole of an empty message, is no line.
+    if (lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray& line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.startsWith('.'))
+            line.prepend('.');
+        seed += line + "\r\n";
+    }
+    return seed + ".\r\n+OK bye\r\n";
+}
+
 } // namespace
+
+FUZZ_SEEDS_FROM_MESSAGES(seedFor)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);

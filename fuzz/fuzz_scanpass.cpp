@@ -11,7 +11,9 @@
 // false LIST sizes, -ERR for any one command, stray bytes after any one reply (as sloppy servers
 // send them: a line end, a status line twice, a dot, some text), a drop at any byte,
 // DELE never answered, QUIT answered or not, and its replies cut at random points and delayed at
-// random.
+// random. The account may sign in with OAuth 2.0 instead of a password (SASL XOAUTH2 or
+// OAUTHBEARER over an implicit-TLS connection): the server then refuses the first token with an
+// error challenge or not, and may send a challenge out of turn.
 //
 // The real scan pass runs over it twice (the main window offscreen, every box answered OK, one
 // keyword and only the keyword check on): the second time over what the first left, perhaps with
@@ -32,8 +34,8 @@
 
 #include "app/frmMain.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "fuzzsupport.h"
 #include "scan/module_scan.h"
 #include "scan/pop3/FreePOP.h"
@@ -50,6 +52,7 @@
 #include <cstdio>
 #include <memory>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -87,6 +90,23 @@ struct Behaviour {
     quint32 seed = 1;
     int largestChunk = 1;
     int longestDelayMs = 0;
+    bool oauth = false;            // the account signs in with an access token
+    bool refuseFirstToken = false; // the first AUTH gets an error challenge, then -ERR
+    bool challengeTwice = false;   // the answer to the error challenge gets another challenge
+    bool bearerOnly = false;       // CAPA lists OAUTHBEARER alone, else XOAUTH2 alone
+};
+
+// Hands out a new access token for every request, as a renewal does.
+class CountingTokens : public Pop3TokenSource {
+public:
+    Pop3Token accessToken(const QString&, const QString&, bool, EventLoopWait&,
+                          const Pop3Deadline&) override {
+        return {QStringLiteral("token-%1").arg(++m_count), {}};
+    }
+    QStringList secrets() const override { return {}; }
+
+private:
+    int m_count = 0;
 };
 
 // Small xorshift generator: the cutting and the delays of the replies.
@@ -157,6 +177,7 @@ public:
         m_buffer.clear();
         m_stalled = false;
         m_loggedIn = false;
+        m_sasl = Sasl::None;
         reply("+OK model ready\r\n");
     }
 
@@ -182,6 +203,10 @@ public:
 private:
     void command(const QByteArray& line) {
         ++m_commands;
+        if (m_sasl != Sasl::None) {
+            saslLine(line);
+            return;
+        }
         const QList<QByteArray> words = line.split(' ');
         const QByteArray verb = words.value(0).toUpper();
         const int n = words.value(1).toInt();
@@ -198,6 +223,8 @@ private:
                 return;
             }
             QByteArray list = "+OK\r\nUSER\r\n";
+            if (m_behaviour.oauth)
+                list += m_behaviour.bearerOnly ? "SASL OAUTHBEARER\r\n" : "SASL XOAUTH2\r\n";
             if (m_behaviour.pipelining)
                 list += "PIPELINING\r\n";
             if (m_behaviour.uidl)
@@ -208,6 +235,14 @@ private:
         } else if (verb == "PASS") {
             m_loggedIn = true;
             reply("+OK\r\n");
+        } else if (verb == "AUTH" && m_behaviour.oauth && !m_loggedIn) {
+            if (words.size() < 3) {
+                // The response follows after an empty challenge.
+                m_sasl = Sasl::Response;
+                reply("+ \r\n");
+            } else {
+                saslResponse(words.value(2));
+            }
         } else if (verb == "STAT" && m_loggedIn) {
             reply("+OK " + QByteArray::number(count() - qsizetype(m_marked.size())) + " 0\r\n");
         } else if (verb == "LIST" && m_loggedIn) {
@@ -247,6 +282,34 @@ private:
             m_transport = nullptr;
         } else {
             reply("-ERR no\r\n");
+        }
+    }
+
+    enum class Sasl { None, Response, RefusalAnswer };
+
+    // A line of the client while AUTH is under way: the response, or the answer to the error
+    // challenge.
+    void saslLine(const QByteArray& line) {
+        const Sasl state = std::exchange(m_sasl, Sasl::None);
+        if (state == Sasl::Response) {
+            saslResponse(line);
+        } else if (m_behaviour.challengeTwice) {
+            reply("+ e30=\r\n");
+        } else {
+            reply("-ERR [AUTH] Authentication failed.\r\n");
+        }
+    }
+
+    void saslResponse(const QByteArray& base64) {
+        const QByteArray response = QByteArray::fromBase64(base64);
+        if (!response.contains("auth=Bearer token-")) {
+            reply("-ERR [AUTH] Authentication failed.\r\n");
+        } else if (m_behaviour.refuseFirstToken && ++m_authAttempts == 1) {
+            m_sasl = Sasl::RefusalAnswer;
+            reply("+ " + QByteArray(R"({"status":"401","schemes":"bearer"})").toBase64() + "\r\n");
+        } else {
+            m_loggedIn = true;
+            reply("+OK signed in\r\n");
         }
     }
 
@@ -308,6 +371,8 @@ private:
     bool m_quit = false;
     bool m_stalled = false;
     bool m_loggedIn = false;
+    Sasl m_sasl = Sasl::None;
+    int m_authAttempts = 0;
     int m_commands = 0;
     int m_replies = 0;
     qint64 m_sentBytes = 0;
@@ -485,8 +550,14 @@ int runPass(const uint8_t* data, size_t size) {
     const quint16 drop = quint16(input.takeByte() | (input.takeByte() << 8));
     behaviour.dropAtByte = drop == 0 ? -1 : drop;
     behaviour.seed = quint32(input.takeByte() | (input.takeByte() << 8));
-    behaviour.largestChunk = 1 + input.takeByte() % 64;
-    behaviour.longestDelayMs = 100 * (input.takeByte() % 64);
+    const uint8_t chunk = input.takeByte();
+    behaviour.largestChunk = 1 + chunk % 64;
+    behaviour.oauth = chunk & 64;
+    behaviour.bearerOnly = chunk & 128;
+    const uint8_t delay = input.takeByte();
+    behaviour.longestDelayMs = 100 * (delay % 64);
+    behaviour.refuseFirstToken = delay & 64;
+    behaviour.challengeTwice = delay & 128;
     const int messages = 1 + input.takeByte() % 6;
     const auto slots = static_cast<size_t>(messages);
     std::vector<std::vector<std::pair<uint8_t, uint8_t>>> recipes(slots);
@@ -608,6 +679,12 @@ PassOutcome scanOnce(World& w, const Behaviour& behaviour, const std::vector<QBy
     limits.maxMessageLine = 8 * 1024;
     limits.maxMessageSize = 64 * 1024;
     pop->setLimits(limits);
+    // Signing in with a token goes over TLS only: the memory connection counts as implicit TLS.
+    pop->setTokenSource(std::make_shared<CountingTokens>());
+    w.form->gridAccounts->setCelltext(1, 1,
+                                      behaviour.oauth
+                                          ? QStringLiteral("pop3s+oauth2://mail.example.org")
+                                          : QStringLiteral("mail.example.org"));
     FUZZ_CHECK(w.form->replaceMailbox(std::move(pop)));
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     previous.reset();

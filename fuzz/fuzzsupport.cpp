@@ -1,7 +1,11 @@
 #include "fuzzsupport.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 void fuzzFailure(const char* check, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: property does not hold: %s\n", file, line, check);
@@ -42,4 +46,21 @@ QString fuzzText(const QByteArray& bytes, bool asUtf16) {
         text[i] = QChar(static_cast<char16_t>(low | (high << 8)));
     }
     return text;
+}
+
+void writeSeedsIfAsked(int argc, char** argv, SeedFromMessage seedFor) {
+    static const char kOption[] = "--write-seeds=";
+    if (argc < 2 || std::strncmp(argv[1], kOption, sizeof kOption - 1) != 0)
+        return;
+    const QDir folder(QString::fromLocal8Bit(argv[1] + sizeof kOption - 1));
+    for (int i = 2; i < argc; ++i) {
+        QFile message(QString::fromLocal8Bit(argv[i]));
+        QFile seed(folder.filePath(QStringLiteral("m") + QString::number(i - 1)));
+        if (!message.open(QIODevice::ReadOnly) || !seed.open(QIODevice::WriteOnly) ||
+            seed.write(seedFor(message.readAll())) < 0 || !seed.flush()) {
+            std::fprintf(stderr, "%s: no seed from %s\n", argv[0], argv[i]);
+            std::exit(1);
+        }
+    }
+    std::exit(0);
 }

@@ -36,6 +36,22 @@ private:
 // ones in powers of two up to a few megabytes.
 qsizetype fuzzLimit(uint8_t byte);
 
+// Seeds from whole messages, in a target's own input format. A target whose input is more than a
+// message (steering bytes, rules, a POP3 session around it) calls this from its
+// LLVMFuzzerInitialize with the function that wraps one message; then
+//     fuzz_<name> --write-seeds=<folder> <message files...>
+// writes the seed of the n-th file as <folder>/m<n> and ends the program (libFuzzer leaves options
+// that start with "--" to the target). Without that option it returns at once.
+using SeedFromMessage = QByteArray (*)(const QByteArray& message);
+void writeSeedsIfAsked(int argc, char** argv, SeedFromMessage seedFor);
+
+// Defines the target's LLVMFuzzerInitialize as writeSeedsIfAsked with seedFor.
+#define FUZZ_SEEDS_FROM_MESSAGES(seedFor)                                                          \
+    extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {                                 \
+        writeSeedsIfAsked(*argc, *argv, seedFor);                                                  \
+        return 0;                                                                                  \
+    }
+
 // Text from fuzz bytes: as UTF-8 (what mail and files mostly hold), or, when asUtf16 is true,
 // as raw UTF-16 code units, so that lone surrogates and every other code unit can occur.
 QString fuzzText(const QByteArray& bytes, bool asUtf16);

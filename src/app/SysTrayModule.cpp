@@ -31,6 +31,11 @@ std::function<bool()>& availabilitySlot() {
     return available;
 }
 
+MessageObserver& messageObserverSlot() {
+    static MessageObserver observer;
+    return observer;
+}
+
 void tellObserver(bool isAdd) {
     if (const TrayObserver& observer = observerSlot())
         observer(theRecord(), isAdd);
@@ -122,6 +127,19 @@ TrayNotifyEvent::TrayNotifyEvent(int mouseMessage)
 QEvent::Type TrayNotifyEvent::eventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
+}
+
+void showMessage(const QString& title, const QString& text, MessageKind kind) {
+    if (const MessageObserver& observer = messageObserverSlot())
+        observer(title, text, kind);
+    if (added() && trayIcon())
+        trayIcon()->showMessage(title, text,
+                                kind == MessageKind::Warning ? QSystemTrayIcon::Warning
+                                                             : QSystemTrayIcon::Information);
+}
+
+void setMessageObserver(MessageObserver observer) {
+    messageObserverSlot() = std::move(observer);
 }
 
 void setTrayObserver(TrayObserver observer) {

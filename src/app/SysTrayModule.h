@@ -75,6 +75,18 @@ private:
     int m_mouseMessage;
 };
 
+// A notification beside the tray icon (a balloon, or the desktop's notification), for news the
+// user should see without a box in the way. Shown only while the icon is added; where the
+// desktop has no tray it goes unseen, as the icon does.
+enum class MessageKind { Information, Warning };
+void showMessage(const QString& title, const QString& text, MessageKind kind);
+
+// Lets a test watch every notification asked for, whether or not a tray shows it. An empty
+// function removes the observer.
+using MessageObserver =
+    std::function<void(const QString& title, const QString& text, MessageKind kind)>;
+void setMessageObserver(MessageObserver observer);
+
 // Lets a test watch each add and remove as it happens: the observer is called after the record
 // has been updated, with added true for an add. An empty function removes the observer.
 using TrayObserver = std::function<void(const TrayRecord& record, bool added)>;

@@ -8,13 +8,7 @@
 #include "app/frmSplash.h"
 #include "app/msgbox.h"
 #include "app/twips.h"
-#include "config/datafilenames.h"
-#include "config/listloaders.h"
-#include "config/module_update_config.h"
-#include "config/modules_settings.h"
-#include "config/statsio.h"
-#include "config/ubGrid.h"
-#include "scan/pop3/FreePOP.h"
+#include "app/ubGrid.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -30,8 +24,6 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
-
-#include <utility>
 
 namespace {
 QLabel* caption(const QString& text, QWidget* parent, const QRect& geometry) {
@@ -102,11 +94,7 @@ frmMain::frmMain(const QString& programFolder, QWidget* parent)
     Text2->hide();
     Timer1 = new QTimer(this);
     Timer1->setInterval(60000);
-    FreePOP1 = new FreePOP(this);
-    // Certificates the user placed here are trusted for encrypted mail servers.
-    FreePOP1->setTrustedCertificatesFolder(pathInFolder(QStringLiteral("certificates")));
-    // Servers met encrypted are remembered here, so that a later offer without STLS is refused.
-    FreePOP1->setTlsMemoryFile(pathInFolder(datafile::tlsServers()));
+    createPop3Component();
 
     connectHandlers();
 
@@ -169,42 +157,36 @@ void frmMain::buildTabs() {
     };
     const int addLeft = twips(7545) - 2 * 65 - 6;
     const int deleteLeft = twips(7545) - 65 + 2;
+    // The Add and Delete buttons under a page's list, then the page's hidden link caption.
+    auto addAndDelete = [&](QWidget* page, QPushButton*& add, QPushButton*& remove,
+                            ClickLabel*& link) {
+        add = button(QStringLiteral("Add"), page, QRect(addLeft, kPageButtonTop, 65, 25));
+        remove = button(QStringLiteral("Delete"), page, QRect(deleteLeft, kPageButtonTop, 65, 25));
+        link = hiddenLinkLabel(page);
+    };
 
     QWidget* accounts = listPage(QStringLiteral("Accounts"), gridAccounts,
                                  QStringLiteral("These email accounts are protected from spam."));
-    cmdAddAccount = button(QStringLiteral("Add"), accounts, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmdDeleteAccount =
-        button(QStringLiteral("Delete"), accounts, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label9 = hiddenLinkLabel(accounts);
+    addAndDelete(accounts, cmdAddAccount, cmdDeleteAccount, Label9);
 
     QWidget* white = listPage(
         QStringLiteral("Whitelist"), gridwhitelist,
         QStringLiteral("The above email addresses are exempt from your spam filters. You will "
                        "always receive emails from these addresses."));
     Command1 = button(QStringLiteral("Import"), white, QRect(addLeft - 71, kPageButtonTop, 65, 25));
-    cmdAddWhitelist = button(QStringLiteral("Add"), white, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmdeletewhitelist =
-        button(QStringLiteral("Delete"), white, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label21 = hiddenLinkLabel(white);
+    addAndDelete(white, cmdAddWhitelist, cmdeletewhitelist, Label21);
 
     QWidget* black = listPage(
         QStringLiteral("Blacklist"), gridblacklist,
         QStringLiteral("The above email addresses are banned from contacting you. You can also "
                        "block an entire domain by just entering the domain name."));
-    cmdAddBlacklist = button(QStringLiteral("Add"), black, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmddeleteblacklist =
-        button(QStringLiteral("Delete"), black, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label20 = hiddenLinkLabel(black);
+    addAndDelete(black, cmdAddBlacklist, cmddeleteblacklist, Label20);
 
     QWidget* keywords = listPage(QStringLiteral("Keywords"), gridkeywords,
                                  QStringLiteral("Any email which contains the above keywords or "
                                                 "phrases will be automatically blocked."));
     gridkeywords->setKeywordLook();
-    cmdAddkeywords =
-        button(QStringLiteral("Add"), keywords, QRect(addLeft, kPageButtonTop, 65, 25));
-    cmddeletekeyword =
-        button(QStringLiteral("Delete"), keywords, QRect(deleteLeft, kPageButtonTop, 65, 25));
-    Label22 = hiddenLinkLabel(keywords);
+    addAndDelete(keywords, cmdAddkeywords, cmddeletekeyword, Label22);
 
     auto* settings = new QWidget;
     checkkeywords =
@@ -286,46 +268,6 @@ frmSplash& frmMain::splash() {
     return *m_splash;
 }
 
-void frmMain::Form_Load() {
-    SSTab1->setCurrentIndex(0);
-    Label17->setText(QStringLiteral("Corvanta - Simple and effective anti-spam protection."));
-    // The notice of a pass whose counters were not saved goes with the text it belonged to.
-    Label17->setToolTip(QString());
-    DoEvents();
-    splash().label->setText(QStringLiteral("Now Loading. Please wait."));
-
-    readStatsFile(*this);
-    readStartupSetting();
-
-    // A start into the tray loads everything without a window coming up.
-    if (!std::exchange(m_nextLoadHidden, false)) {
-        show();
-        splash().show();
-        splash().raise();
-    }
-    DoEvents();
-
-    const QUrl help = QUrl::fromLocalFile(pathInFolder(QStringLiteral("index.html")));
-    if (webhelpbrowser->source() == help)
-        webhelpbrowser->reload();
-    else
-        webhelpbrowser->setSource(help);
-
-    DoEvents();
-    module_accountsgrid(*this);
-    DoEvents();
-    module_whitelist(*this);
-    DoEvents();
-    module_blacklist(*this);
-    DoEvents();
-    module_keywords(*this);
-
-    splash().hide();
-    module_griddisplay(*this);
-    modules_settings(*this);
-    DoEvents();
-}
-
 void frmMain::Form_Unload(bool& cancel) {
     if (exitQuestion())
         return;
@@ -355,20 +297,4 @@ void frmMain::cmdExitApplication_Click() {
     SysTrayModule::removeIcon();
     hide();
     EndProgram();
-}
-
-void frmMain::cmdupdateconfig_Click() {
-    module_update_config(*this);
-    module_griddisplay(*this);
-}
-
-void frmMain::cmdreloadconfig_Click() {
-    for (QLineEdit* box : {txtAccountsCount, txtblacklistCount, txtEmailsAllowedCount,
-                           txtEmailsBlockedCount, txtkeywordsCount, txtwhitelistCount})
-        box->setText(QStringLiteral("0"));
-    for (ubGrid* grid : {gridAccounts, gridblacklist, gridkeywords, gridwhitelist})
-        grid->clearrows();
-    module_griddisplay(*this);
-    Form_Load();
-    module_griddisplay(*this);
 }

@@ -7,6 +7,7 @@
 class ClickLabel;
 class EditingDialogs;
 class FreePOP;
+class OAuthTokens;
 class Pop3Mailbox;
 class QCheckBox;
 class QComboBox;
@@ -136,6 +137,9 @@ public:
     // Puts a stand-in in the place of FreePOP1 for the scan pass (tests substitute a scripted
     // mailbox). Refused (false) while a scan pass runs.
     bool replaceMailbox(std::unique_ptr<Pop3Mailbox> standIn);
+    // The OAuth 2.0 tokens of the accounts that sign in with it (FreePOP1 gets its access tokens
+    // there; the Add Account dialog stores a sign-in there).
+    OAuthTokens& oauthTokens() { return *m_oauthTokens; }
     // True while a scan pass runs; a scan request then is ignored.
     bool isScanRunning() const { return m_scanRunning; }
 
@@ -147,11 +151,16 @@ private:
     void buildTabs();
     void buildButtons();
     void connectHandlers();
+    // Creates FreePOP1 with the trust settings of the program folder (with the scan handlers).
+    void createPop3Component();
 
     QString m_programFolder;
     frmSplash* m_splash = nullptr;
     EditingDialogs* m_editingDialogs = nullptr;
-    std::unique_ptr<Pop3Mailbox> m_standInMailbox;
+    // Shared rather than unique only so that this window's code needs no definition of the
+    // mailbox: its deleter is made where the stand-in is put in place. It has no other owner.
+    std::shared_ptr<Pop3Mailbox> m_standInMailbox;
+    std::shared_ptr<OAuthTokens> m_oauthTokens;
     bool m_scanRunning = false;
     bool m_nextLoadHidden = false;
     friend void module_scan(frmMain& form);

@@ -23,6 +23,15 @@ inline QString stats() {
 inline QString tlsServers() {
     return QStringLiteral("tlsservers.dat");
 }
+// Client ids and further providers for signing in with OAuth 2.0 (see scan/oauth/oauthprovider.h).
+inline QString oauthSettings() {
+    return QStringLiteral("oauth.ini");
+}
+// The refresh tokens of the accounts that sign in with OAuth 2.0 (see
+// scan/oauth/refreshtokenstore.h).
+inline QString oauthTokens() {
+    return QStringLiteral("oauthtokens.dat");
+}
 
 // What earlier scan passes judged and left on the servers (see scan/judgedmemory.h).
 inline QString judgedMessages() {

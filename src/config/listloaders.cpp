@@ -3,10 +3,10 @@
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/twips.h"
+#include "app/ubGrid.h"
 #include "config/accountline.h"
 #include "config/datafilenames.h"
 #include "config/textfile.h"
-#include "config/ubGrid.h"
 
 #include <QLineEdit>
 #include <QTabWidget>
@@ -95,11 +95,4 @@ void module_blacklist(frmMain& form) {
 void module_keywords(frmMain& form) {
     loadOneColumnList(form, form.gridkeywords, form.txtkeywordsCount, datafile::keywords(),
                       QStringLiteral("Key words and phrases used in filtering."), false);
-}
-
-void module_griddisplay(frmMain& form) {
-    form.gridAccounts->setRedraw(true);
-    form.gridblacklist->setRedraw(true);
-    form.gridkeywords->setRedraw(true);
-    form.gridwhitelist->setRedraw(true);
 }

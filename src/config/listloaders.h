@@ -9,6 +9,3 @@ void module_accountsgrid(frmMain& form);
 void module_whitelist(frmMain& form);
 void module_blacklist(frmMain& form);
 void module_keywords(frmMain& form);
-
-// Switches painting back on for all four grids.
-void module_griddisplay(frmMain& form);

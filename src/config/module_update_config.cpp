@@ -4,12 +4,12 @@
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/accountline.h"
 #include "config/datafilenames.h"
 #include "config/savefailures.h"
 #include "config/statsio.h"
 #include "config/textfile.h"
-#include "config/ubGrid.h"
 
 #include <QLabel>
 

@@ -32,9 +32,3 @@ frmAddblacklist& EditingDialogs::addBlacklist() {
 frmAddkeywords& EditingDialogs::addKeywords() {
     return createOnFirstUse(m_addKeywords, m_form);
 }
-
-EditingDialogs& frmMain::editingDialogs() {
-    if (!m_editingDialogs)
-        m_editingDialogs = new EditingDialogs(*this);
-    return *m_editingDialogs;
-}

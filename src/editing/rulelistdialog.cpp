@@ -2,9 +2,9 @@
 
 #include "app/doevents.h"
 #include "app/frmMain.h"
+#include "app/module_griddisplay.h"
 #include "app/msgbox.h"
-#include "config/listloaders.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

@@ -2,7 +2,6 @@
 
 #include "scan/archivename.h"
 #include "scan/pop3/messagepage.h"
-#include "scan/sparefiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,14 +16,18 @@
 
 namespace {
 
-// Names a complete file through giveName, at path or, while the name it tries is taken, at the
-// next free archive name after it. Each try names the file only when the name is free, in one
-// step, so two writers after the same name (two threads, two copies of the program) both end up
-// with a file of their own. The name given; empty, with errno set, when none could be.
-template <typename GiveName>
-QString nameFreely(QString path, const GiveName& giveName) {
+// Up to this many pages are flushed one by one. Past it, one syncfs() of their file system is
+// cheaper than a flush each, though it also waits for whatever else is waiting to be written there
+// (a large copy going on, say), so it is kept for the passes that archive many pages.
+constexpr qsizetype kFlushOneByOne = 32;
+
+// Names the complete file at from path or, while the name it tries is taken, at the next free
+// archive name after it. Each try names the file only when the name is free, in one step, so two
+// writers after the same name (two threads, two copies of the program) both end up with a file of
+// their own. The name given; empty, with errno set, when none could be.
+QString nameFreely(const QString& from, QString path) {
     while (!path.isEmpty()) {
-        if (giveName(path))
+        if (renameNoReplace(from, path))
             return path;
         if (errno != EEXIST)
             return QString();
@@ -37,29 +40,9 @@ QString nameFreely(QString path, const GiveName& giveName) {
 } // namespace
 
 SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                           int spare) {
-    if (path.isEmpty()) {
-        if (spare >= 0)
-            ::close(spare);
+                           const RemovalNote& note) {
+    if (path.isEmpty())
         return {QString(), QCoreApplication::translate("ArchivePage", "no file name")};
-    }
-    // A file made ahead is written first and named only once it is complete; when it cannot be
-    // named (a folder gone, a file system without links), the page is written the usual way.
-    if (spare >= 0) {
-        QFile file;
-        file.open(spare, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle);
-        const bool written = writeMessagePage(file, message, raw) && file.flush();
-        const QString reason = file.errorString();
-        const auto giveName = [spare](const QString& name) {
-            return SpareFiles::giveName(spare, name);
-        };
-        const QString named = written ? nameFreely(path, giveName) : QString();
-        file.close();
-        if (!named.isEmpty())
-            return {named, QString()};
-        if (!written)
-            return {QString(), reason};
-    }
     QFile file;
     // The name leaves room for these seven characters (see archiveFileName).
     static constexpr char kLetters[] =
@@ -78,16 +61,14 @@ SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, co
     }
     if (!file.isOpen())
         return {QString(), file.errorString()};
-    const bool written = writeMessagePage(file, message, raw) && file.flush();
+    const bool written = writeMessagePage(file, message, raw, note) && file.flush();
     const QString reason = file.errorString();
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {
         file.remove();
         return {QString(), written ? file.errorString() : reason};
     }
-    const QString temporary = file.fileName();
-    const QString named = nameFreely(
-        path, [&temporary](const QString& name) { return renameNoReplace(temporary, name); });
+    const QString named = nameFreely(file.fileName(), path);
     if (named.isEmpty()) {
         const QString error = QString::fromLocal8Bit(strerror(errno));
         file.remove();
@@ -105,14 +86,17 @@ bool flushArchivePages(const QStringList& paths) {
     }
     bool ok = true;
 #ifdef __linux__
-    for (const QString& folder : std::as_const(folders)) {
-        const int fd =
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
-        if (fd >= 0)
-            ::close(fd);
+    if (paths.size() > kFlushOneByOne) {
+        for (const QString& folder : std::as_const(folders)) {
+            const int fd =
+                ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ok = fd >= 0 && ::syncfs(fd) == 0 && ok;
+            if (fd >= 0)
+                ::close(fd);
+        }
+        return ok;
     }
-#else
+#endif
     for (const QString& path : paths + folders) {
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         // A page replaced or removed since is not ours to flush any more.
@@ -121,7 +105,6 @@ bool flushArchivePages(const QStringList& paths) {
         ok = ::fsync(fd) == 0 && ok;
         ::close(fd);
     }
-#endif
     return ok;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/pop3/messagepage.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -21,16 +23,15 @@ struct SavedPage {
 };
 
 // Writes the page to a new file beside path and gives it its name once it is complete, so the
-// file is whole or not there at all; or, given an unnamed file made ahead in that folder (spare,
-// see SpareFiles), writes it and names it. Like stored mail, the page is for its owner only (read
-// and write for the user). The spare is closed in every case. Nothing is flushed to disk here:
-// see flushArchivePages().
+// file is whole or not there at all. Like stored mail, the page is for its owner only (read and
+// write for the user). Nothing is flushed to disk here: see flushArchivePages(). The note says
+// on the page why the message was removed.
 SavedPage writeArchivePage(const QString& path, const ParsedMessage& message, const QByteArray& raw,
-                           int spare = -1);
+                           const RemovalNote& note = {});
 
-// Makes the files (and their names in their folders) durable. On Linux one syncfs() per file
-// system does it for all of them at the cost of one journal commit; elsewhere each file and folder
-// is flushed in turn.
+// Makes the files (and their names in their folders) durable: each file and folder flushed in
+// turn, or, for many pages on Linux, one syncfs() of their file system at the cost of one journal
+// commit.
 bool flushArchivePages(const QStringList& paths);
 
 // Gives the file from the name to, in one step, when nothing is under that name: false with errno

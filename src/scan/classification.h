@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <optional>
 
 // Judging one fetched message against the whitelist, the blacklist, the address check and the
@@ -52,6 +51,9 @@ enum class Verdict {
 
 enum class RuleList { None, Whitelist, Blacklist, Keywords };
 
+// The part of the message in which the deciding entry was found.
+enum class MatchPlace { None, Sender, Subject, Body };
+
 struct Classification {
     Verdict verdict = Verdict::Kept;
     RuleList decidedBy = RuleList::None;
@@ -62,21 +64,13 @@ struct Classification {
     std::optional<QString> status;
     // How many keyword rows had their subject comparison: what the keyword-check counter grows by.
     qsizetype keywordChecks = 0;
+    // Where the deciding entry was found, and the entry exactly as it stands in its list (not
+    // upper-cased): what the user looks for to mend the list. None and empty when nothing decided.
+    MatchPlace place = MatchPlace::None;
+    QString entry;
 
     bool operator==(const Classification&) const = default;
 };
-
-// Called with every status text at the moment it is shown. `thenYield` is true for the texts
-// shown before a comparison, after which the window lets pending events run.
-using StatusCallback = std::function<void(const QString& status, bool thenYield)>;
-
-// The checks one row at a time, in the order the user sees them in the status line: whitelist,
-// blacklist, address check, keywords (each keyword in the subject, then in the body). Entries
-// are compared upper-cased and found anywhere as a contiguous run of characters. Empty entries
-// are skipped without a comparison or status text: an empty text is found in every text, so one
-// empty row would otherwise let every message through or delete every message.
-Classification classifyMessage(const MessageFields& message, const CheckSwitches& switches,
-                               const RuleLists& lists, const StatusCallback& onStatus = {});
 
 // The address shown by the address check for an upper-cased "Received:" value, or nothing when
 // the value holds no "FROM [" or no "]" at all.

@@ -41,6 +41,8 @@ Classification FastClassifier::classify(const MessageFields& message,
             result.verdict = Verdict::Whitelisted;
             result.decidedBy = RuleList::Whitelist;
             result.row = row;
+            result.place = MatchPlace::Sender;
+            result.entry = m_whitelist.entry(row);
             result.status = whitelistDetectedStatus();
             return result;
         }
@@ -53,6 +55,8 @@ Classification FastClassifier::classify(const MessageFields& message,
             result.verdict = Verdict::Spam;
             result.decidedBy = RuleList::Blacklist;
             result.row = row;
+            result.place = MatchPlace::Sender;
+            result.entry = m_blacklist.entry(row);
             result.status = senderCheckStatus(sender, m_blacklist.upperEntry(row));
             return result;
         }
@@ -82,9 +86,11 @@ Classification FastClassifier::classify(const MessageFields& message,
             result.decidedBy = RuleList::Keywords;
             result.row = row;
             result.keywordChecks = m_keywords.entriesUpTo(row);
+            result.place = row == inSubject ? MatchPlace::Subject : MatchPlace::Body;
+            result.entry = m_keywords.entry(row);
             const QString keyword = m_keywords.upperEntry(row);
-            result.status =
-                row == inSubject ? keywordSubjectStatus(keyword) : keywordBodyStatus(keyword);
+            result.status = result.place == MatchPlace::Subject ? keywordSubjectStatus(keyword)
+                                                                : keywordBodyStatus(keyword);
             return result;
         }
         result.keywordChecks = m_keywords.entryCount();

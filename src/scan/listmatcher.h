@@ -30,6 +30,8 @@ public:
     qsizetype rowCount() const { return m_entries.size(); }
     // Number of rows with a non-empty entry.
     qsizetype entryCount() const { return m_entryCount; }
+    // The entry of a 1-based row as it was given (shares the caller's text: no copy is made).
+    QString entry(qsizetype row) const { return m_entries.at(row - 1); }
     // The upper-cased entry of a 1-based row (empty for an empty row).
     QString upperEntry(qsizetype row) const { return m_upper.at(row - 1); }
     // The 1-based row of the last non-empty entry, 0 when there is none.

@@ -3,21 +3,25 @@
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
 #include "config/datafilenames.h"
 #include "config/savefailures.h"
 #include "config/statsio.h"
-#include "config/ubGrid.h"
 #include "scan/archivename.h"
 #include "scan/backgroundwork.h"
 #include "scan/counters.h"
 #include "scan/fastclassifier.h"
 #include "scan/pop3/pop3mailbox.h"
+#include "scan/removalreason.h"
 #include "scan/rulesfingerprint.h"
 #include "scan/scanmemory.h"
+#include "scan/scanreport.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QLabel>
@@ -303,25 +307,40 @@ CheckSwitches readSwitches(const frmMain& form) {
 }
 
 // Archives the current message in SpamDeleted under a name of its own, creating the folder
-// when it is missing. False when no archive file was written.
-bool archiveCurrentMessage(const frmMain& form, Pop3Mailbox& pop) {
+// when it is missing, with the note of why it is removed on its page. The file written; empty
+// when none was.
+QString archiveCurrentMessage(const frmMain& form, Pop3Mailbox& pop, const RemovalNote& note) {
     const QString folder = spamArchiveFolder(form.programFolder());
     if (!ensureArchiveFolder(folder))
-        return false;
+        return QString();
     const QString path = archiveFilePath(folder, pop.Subject());
     if (path.isEmpty())
-        return false;
+        return QString();
+    pop.setPageNote(note);
     pop.SaveMessage(path);
-    return pop.ErrorCode() == 0;
+    if (pop.ErrorCode() != 0)
+        return QString();
+    // The component names the file it wrote when the name asked for was taken meanwhile; a
+    // stand-in for it may name none.
+    return pop.savedPath().isEmpty() ? path : pop.savedPath();
 }
 
-// The spam removal for the current message: archive, notice, deletion mark, spam counter. A
-// message that could not be archived stays on the server and is not counted as blocked: deleting
-// it would lose it for good if it was not spam after all.
-void removeSpam(frmMain& form, Pop3Mailbox& pop) {
+// The spam removal for the current message: archive, notice, deletion mark, spam counter, and
+// the line in the scan history. A message that could not be archived stays on the server and is
+// not counted as blocked: deleting it would lose it for good if it was not spam after all.
+void removeSpam(frmMain& form, Pop3Mailbox& pop, const Classification& result) {
     form.Label17->setText(spamDetectedStatus());
     const QString sender = pop.Sender();
-    if (!archiveCurrentMessage(form, pop)) {
+    const QString subject = pop.Subject();
+    ScanReport& report = ScanReport::of(form);
+    const RemovalNote note =
+        removalNoteFor(result, report.currentAccount(), QDateTime::currentDateTime());
+    const QString page = archiveCurrentMessage(form, pop, note);
+    if (page.isEmpty()) {
+        const QString why = pop.errorString();
+        report.messageKept(note, sender, subject,
+                           QStringLiteral("the archive file could not be written") +
+                               (why.isEmpty() ? QString() : QStringLiteral(": ") + why));
         form.Label17->setText(spamKeptStatus());
         // Told in the box as well: the status line is overwritten by the next message.
         MsgBox(QStringLiteral("Spam from") + sender + QLatin1String(kCrLf) +
@@ -334,6 +353,7 @@ void removeSpam(frmMain& form, Pop3Mailbox& pop) {
     MsgBox(QStringLiteral("Spam from") + sender, MsgBoxButtons::Ok, appTitle());
     pop.DeleteMessage();
     form.txtEmailsBlockedCount->setText(countedOn(form.txtEmailsBlockedCount->text()));
+    report.messageRemoved(note, sender, subject, page);
 }
 
 // The classifier once it is built; the window's events are handled while it is, as a pass that
@@ -370,7 +390,7 @@ std::pair<Classification, QByteArray> classifyCurrentMessage(frmMain& form, Pop3
     DoEventsIfDue();
 
     if (result.verdict == Verdict::Spam)
-        removeSpam(form, pop);
+        removeSpam(form, pop, result);
     return {result, lists.fingerprint(switches)};
 }
 
@@ -421,16 +441,20 @@ private:
 };
 
 void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead,
-                 ScanMemory& memory, int row) {
+                 ScanMemory& memory, ScanReport& report, int row) {
     const QString server = form.gridAccounts->celltext(row, 1);
     const QString login = form.gridAccounts->celltext(row, 2);
     pop.setPophostname(server);
     pop.setPopusername(login);
     pop.setPoppassword(form.gridAccounts->celltext(row, 3));
     pop.Connect();
-    // A failed log-in skips the account silently, without a log-out.
-    if (pop.ErrorCode() != 0)
+    // A failed log-in skips the account, without a log-out; the window tells of it once the pass
+    // is over, without a box that would hold up the next accounts.
+    if (pop.ErrorCode() != 0) {
+        report.accountFailed(server, login, pop.ErrorCode(), pop.errorString());
         return;
+    }
+    report.accountChecked(server, login);
     memory.beginAccount(pop, server, login, rulesInForce(form, lists));
 
     const int count = pop.MessageCount();
@@ -442,8 +466,10 @@ void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& 
         if (isYieldDue())
             passOver.show();
         DoEventsIfDue();
-        if (passOver.take(number))
+        if (passOver.take(number)) {
+            report.messageGoneThrough();
             continue;
+        }
         passOver.show();
         pop.FetchMessage(number);
         if (pop.ErrorCode() == 0) {
@@ -456,6 +482,7 @@ void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& 
         }
         // Every message number counts, failed fetches included.
         form.txttotalemailsever->setText(countedOn(form.txttotalemailsever->text()));
+        report.messageGoneThrough();
     }
     passOver.show();
     // Numbers stay fixed until here; the messages marked for deletion leave the server now.
@@ -491,19 +518,18 @@ void module_scan(frmMain& form) {
     // were judged under the rules in force: then only for the first message that is fetched.
     if (memory.expectsFetches(keys, rulesInForce(form, lists)))
         ahead.follow(lists.upcoming(), readSwitches(form));
+    ScanReport& report = ScanReport::of(form);
+    report.beginPass(accounts);
     for (int row = 1; row <= accounts; ++row)
-        scanAccount(form, pop, lists, ahead, memory, row);
+        scanAccount(form, pop, lists, ahead, memory, report, row);
     memory.save();
 
     form.Label17->setText(closingStatus());
     // A stats.dat that cannot be written leaves the counts in the window, and the status line
-    // says so until something else is written there; a box would pile up with automatic passes.
-    // The line is too narrow for the whole notice, so its tooltip holds it in full.
+    // says so until something else is written there, as it says which accounts could not be
+    // checked; a box would pile up with automatic passes. The line is too narrow for the whole
+    // notices, so its tooltip holds them in full.
     QString reason;
-    if (writeStatsFile(form, &reason)) {
-        form.Label17->setToolTip(QString());
-    } else {
-        form.Label17->setText(closingStatus() + statsNotSavedNotice(reason));
-        form.Label17->setToolTip(form.Label17->text());
-    }
+    const bool saved = writeStatsFile(form, &reason);
+    report.endPass(closingStatus(), saved ? QString() : statsNotSavedNotice(reason));
 }

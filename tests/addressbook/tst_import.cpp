@@ -1,7 +1,7 @@
 // The whitelist's "Import" button on the main window.
 #include "addressbook/modkWab.h"
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
 

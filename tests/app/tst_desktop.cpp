@@ -9,9 +9,9 @@
 #include "app/frmStart.h"
 #include "app/programstart.h"
 #include "app/singleinstance.h"
+#include "app/ubGrid.h"
 #include "config/autostart.h"
 #include "config/desktopentry.h"
-#include "config/ubGrid.h"
 #include "support/environment.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
@@ -151,7 +151,7 @@ QStringList launcherCommand(const TempFolder& home) {
 }
 } // namespace
 
-class tst_desktop : public QObject {
+class TestDesktop : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
@@ -173,12 +173,12 @@ private:
     std::unique_ptr<ScopedEnvironment> m_config;
 };
 
-void tst_desktop::initTestCase() {
+void TestDesktop::initTestCase() {
     m_config =
         std::make_unique<ScopedEnvironment>("XDG_CONFIG_HOME", m_session.file("config").toUtf8());
 }
 
-void tst_desktop::cleanup() {
+void TestDesktop::cleanup() {
     SysTrayModule::setTrayAvailability({});
     SysTrayModule::removeIcon();
     QFile::remove(autostart::entryPath());
@@ -186,7 +186,7 @@ void tst_desktop::cleanup() {
 
 // Ticking writes the entry for this program folder, quoted for the space in its name; unticking
 // removes it. stats.dat keeps its twelve lines whatever the box says, also through Update.
-void tst_desktop::startupBoxWritesAndRemovesTheEntry() {
+void TestDesktop::startupBoxWritesAndRemovesTheEntry() {
     TempFolder base;
     const QString folder = makeFolder(base, "Mail Filter");
     ScriptedBoxes boxes;
@@ -216,7 +216,7 @@ void tst_desktop::startupBoxWritesAndRemovesTheEntry() {
 
 // The box shows the entry as it is when the window loads, and again after Reload: ticked only
 // for an entry that starts this program folder.
-void tst_desktop::startupBoxReadsTheEntryAtStartUp() {
+void TestDesktop::startupBoxReadsTheEntryAtStartUp() {
     TempFolder base;
     const QString folder = makeFolder(base, "Mail Filter");
     ScriptedBoxes boxes;
@@ -244,7 +244,7 @@ void tst_desktop::startupBoxReadsTheEntryAtStartUp() {
 }
 
 // An entry that cannot be written leaves the box unticked and tells the user why.
-void tst_desktop::startupBoxThatCannotWriteSaysSo() {
+void TestDesktop::startupBoxThatCannotWriteSaysSo() {
     TempFolder base;
     const QString folder = makeFolder(base, "Mail Filter");
     ScriptedBoxes boxes;
@@ -267,7 +267,7 @@ void tst_desktop::startupBoxThatCannotWriteSaysSo() {
 
 // A start with the session loads everything and puts the icon in the tray without ever showing
 // the main window or the splash window; "Show Application" brings the loaded window.
-void tst_desktop::hiddenStartWithATrayStaysInTheTray() {
+void TestDesktop::hiddenStartWithATrayStaysInTheTray() {
     TempFolder base;
     const QString folder = makeFolder(base, "Mail Filter");
     ScriptedBoxes boxes;
@@ -297,7 +297,7 @@ void tst_desktop::hiddenStartWithATrayStaysInTheTray() {
 
 // With no tray to go to, a hidden start opens the window after its wait: the program is never
 // out of reach.
-void tst_desktop::hiddenStartWithoutATrayShowsTheWindow() {
+void TestDesktop::hiddenStartWithoutATrayShowsTheWindow() {
     TempFolder base;
     const QString folder = makeFolder(base, "Mail Filter");
     ScriptedBoxes boxes;
@@ -318,7 +318,7 @@ void tst_desktop::hiddenStartWithoutATrayShowsTheWindow() {
 
 // A tray that turns up while the start waits (a panel starting after the program at log-in)
 // keeps the window hidden.
-void tst_desktop::hiddenStartKeepsHiddenWhenTheTrayComesLate() {
+void TestDesktop::hiddenStartKeepsHiddenWhenTheTrayComesLate() {
     TempFolder base;
     const QString folder = makeFolder(base, "Mail Filter");
     ScriptedBoxes boxes;
@@ -341,7 +341,7 @@ void tst_desktop::hiddenStartKeepsHiddenWhenTheTrayComesLate() {
     QCOMPARE(windowShown.count(), 0);
 }
 
-void tst_desktop::commandLine_data() {
+void TestDesktop::commandLine_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("runs");
     QTest::addColumn<bool>("hidden");
@@ -357,7 +357,7 @@ void tst_desktop::commandLine_data() {
     QTest::newRow("file name") << QStringList{"mail.txt"} << false << false << 2 << "";
 }
 
-void tst_desktop::commandLine() {
+void TestDesktop::commandLine() {
     QFETCH(QStringList, arguments);
     QFETCH(bool, runs);
     QFETCH(bool, hidden);
@@ -375,7 +375,7 @@ void tst_desktop::commandLine() {
 // --help and --version answer without a display and leave the program folder and the session's
 // folders as they were: no lock file, no data file, no autostart entry. A mistyped option ends
 // the start the same way instead of running the program.
-void tst_desktop::helpAndVersionTouchNothing() {
+void TestDesktop::helpAndVersionTouchNothing() {
     TempFolder folder;
     TempFolder home;
     const QString program = placeProgram(folder.path());
@@ -405,7 +405,7 @@ void tst_desktop::helpAndVersionTouchNothing() {
 // The launcher registered for a program folder starts that folder's program, whatever its name
 // holds; registering again after moving the folder points it at the new place, and remove takes
 // the launcher and the icons away. A program folder carrying the script registers itself.
-void tst_desktop::launcherFollowsTheProgramFolder() {
+void TestDesktop::launcherFollowsTheProgramFolder() {
     TempFolder base;
     TempFolder home;
     const QProcessEnvironment env = sessionIn(home);
@@ -444,7 +444,7 @@ void tst_desktop::launcherFollowsTheProgramFolder() {
     QVERIFY(!QFileInfo::exists(home.file("data/icons/hicolor/48x48/apps/corvanta.png")));
 }
 
-void tst_desktop::launcherIsValid() {
+void TestDesktop::launcherIsValid() {
     if (validator().isEmpty())
         QSKIP("desktop-file-validate is not installed (Debian package desktop-file-utils)");
     TempFolder base;
@@ -458,5 +458,5 @@ void tst_desktop::launcherIsValid() {
              QByteArray(validate.out + validate.err).constData());
 }
 
-QTEST_MAIN(tst_desktop)
+QTEST_MAIN(TestDesktop)
 #include "tst_desktop.moc"

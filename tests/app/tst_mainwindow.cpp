@@ -2,7 +2,7 @@
 #include "app/SysTrayModule.h"
 #include "app/endprogram.h"
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
 
@@ -10,7 +10,7 @@
 #include <QLineEdit>
 #include <QTest>
 
-class MainWindowTest : public QObject {
+class TestMainWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -25,17 +25,17 @@ private:
     int m_ends = 0;
 };
 
-void MainWindowTest::init() {
+void TestMainWindow::init() {
     m_ends = 0;
     setEndProgramHandler([this] { ++m_ends; });
     SysTrayModule::addIcon(nullptr, QStringLiteral("Left click for menu."), QIcon());
 }
 
-void MainWindowTest::cleanup() {
+void TestMainWindow::cleanup() {
     setEndProgramHandler({});
 }
 
-void MainWindowTest::hideKeepsEverything() {
+void TestMainWindow::hideKeepsEverything() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -50,7 +50,7 @@ void MainWindowTest::hideKeepsEverything() {
     QCOMPARE(m_ends, 0);
 }
 
-void MainWindowTest::exitButtonAnsweredNo() {
+void TestMainWindow::exitButtonAnsweredNo() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -67,7 +67,7 @@ void MainWindowTest::exitButtonAnsweredNo() {
     QCOMPARE(m_ends, 0);
 }
 
-void MainWindowTest::exitButtonAnsweredYes() {
+void TestMainWindow::exitButtonAnsweredYes() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -88,7 +88,7 @@ void MainWindowTest::exitButtonAnsweredYes() {
     QVERIFY(!folder.exists("stats.dat"));
 }
 
-void MainWindowTest::closeAnsweredCancelHides() {
+void TestMainWindow::closeAnsweredCancelHides() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -106,7 +106,7 @@ void MainWindowTest::closeAnsweredCancelHides() {
     QCOMPARE(m_ends, 0);
 }
 
-void MainWindowTest::closeAnsweredOkEnds() {
+void TestMainWindow::closeAnsweredOkEnds() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -123,5 +123,5 @@ void MainWindowTest::closeAnsweredOkEnds() {
     QVERIFY(!folder.exists("stats.dat"));
 }
 
-QTEST_MAIN(MainWindowTest)
+QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

@@ -22,7 +22,7 @@ QColor centreOf(const QIcon& icon, QIcon::State state) {
 }
 } // namespace
 
-class tst_shelllayers : public QObject {
+class TestShellLayers : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void trayRecordOutlivesRemovalAndOwner();
@@ -32,7 +32,7 @@ private Q_SLOTS:
 
 // Removing leaves the record as it was, so the icon taken away is the one last added; a tip
 // longer than the field is cut; an owner that goes away is forgotten, not called.
-void tst_shelllayers::trayRecordOutlivesRemovalAndOwner() {
+void TestShellLayers::trayRecordOutlivesRemovalAndOwner() {
     auto owner = std::make_unique<QWidget>();
     SysTrayModule::addIcon(owner.get(), QString(70, QChar('x')) + "tail", QIcon());
     SysTrayModule::removeIcon();
@@ -48,7 +48,7 @@ void tst_shelllayers::trayRecordOutlivesRemovalAndOwner() {
     QCoreApplication::sendPostedEvents();
 }
 
-void tst_shelllayers::menuBitmapLandsOnTheAddressedItem_data() {
+void TestShellLayers::menuBitmapLandsOnTheAddressedItem_data() {
     QTest::addColumn<int>("subMenu");
     QTest::addColumn<int>("item");
     QTest::addColumn<uint>("flags");
@@ -64,7 +64,7 @@ void tst_shelllayers::menuBitmapLandsOnTheAddressedItem_data() {
 
 // The unchecked bitmap shows in the item's off state, the checked one in its on state; two
 // null bitmaps take the mark away again.
-void tst_shelllayers::menuBitmapLandsOnTheAddressedItem() {
+void TestShellLayers::menuBitmapLandsOnTheAddressedItem() {
     QFETCH(int, subMenu);
     QFETCH(int, item);
     QFETCH(uint, flags);
@@ -104,5 +104,5 @@ void tst_shelllayers::menuBitmapLandsOnTheAddressedItem() {
     QVERIFY(marked().isEmpty());
 }
 
-QTEST_MAIN(tst_shelllayers)
+QTEST_MAIN(TestShellLayers)
 #include "tst_shelllayers.moc"

@@ -92,7 +92,7 @@ struct Program {
 };
 } // namespace
 
-class tst_singleinstance : public QObject {
+class TestSingleInstance : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void cleanup();
@@ -111,7 +111,7 @@ private:
     QStringList m_serverNames;
 };
 
-void tst_singleinstance::cleanup() {
+void TestSingleInstance::cleanup() {
     for (const QString& name : std::as_const(m_serverNames))
         QLocalServer::removeServer(name);
     m_serverNames.clear();
@@ -120,7 +120,7 @@ void tst_singleinstance::cleanup() {
 
 // The second start in a folder writes nothing and is refused, and each refused start reaches
 // the running copy once. Once the running copy ends, the folder is free again.
-void tst_singleinstance::laterStartIsRefusedAndAsksTheRunningCopyToShow() {
+void TestSingleInstance::laterStartIsRefusedAndAsksTheRunningCopyToShow() {
     TempFolder folder;
     folder.write("stats.dat", "0\r\n");
     auto first = std::make_unique<SingleInstance>(folder.path());
@@ -148,7 +148,7 @@ void tst_singleinstance::laterStartIsRefusedAndAsksTheRunningCopyToShow() {
 
 // Each folder has its own running copy and its own requests; a folder reached through a link
 // is the same folder.
-void tst_singleinstance::foldersRunSideBySide() {
+void TestSingleInstance::foldersRunSideBySide() {
     TempFolder one;
     TempFolder two;
     TempFolder links;
@@ -197,7 +197,7 @@ void tst_singleinstance::foldersRunSideBySide() {
 
 // Any local program of the user can connect: what is not the request shows nothing, and a
 // peer that keeps sending without a line end is cut off. Real requests still get through.
-void tst_singleinstance::otherLocalProgramsCannotTriggerOrFlood() {
+void TestSingleInstance::otherLocalProgramsCannotTriggerOrFlood() {
     TempFolder folder;
     SingleInstance running(folder.path());
     QSignalSpy requests(&running, &SingleInstance::showRequested);
@@ -218,7 +218,7 @@ void tst_singleinstance::otherLocalProgramsCannotTriggerOrFlood() {
 
 // A copy that holds the lock but does not listen yet is still starting: a later start waits
 // for it instead of giving up at once.
-void tst_singleinstance::copyStillStartingIsReachedOnceItListens() {
+void TestSingleInstance::copyStillStartingIsReachedOnceItListens() {
     TempFolder folder;
     QLockFile starting(folder.file(SingleInstance::lockFileName()));
     starting.setStaleLockTime(0);
@@ -243,7 +243,7 @@ void tst_singleinstance::copyStillStartingIsReachedOnceItListens() {
 
 // A holder that never answers (alive, but not listening) does not keep a later start waiting
 // for ever, and the later start leaves the folder as it was.
-void tst_singleinstance::startGivesUpWhenTheHolderNeverListens() {
+void TestSingleInstance::startGivesUpWhenTheHolderNeverListens() {
     TempFolder folder;
     QLockFile holder(folder.file(SingleInstance::lockFileName()));
     holder.setStaleLockTime(0);
@@ -261,7 +261,7 @@ void tst_singleinstance::startGivesUpWhenTheHolderNeverListens() {
 // This process runs the folder's copy with its main window hidden in the tray; starting the
 // built program again from the folder brings that window back and ends at once, writing
 // nothing.
-void tst_singleinstance::secondStartOfTheProgramShowsTheHiddenWindow() {
+void TestSingleInstance::secondStartOfTheProgramShowsTheHiddenWindow() {
     TempFolder folder;
     folder.write("keywords.dat", "free money\r\n");
     const QString executable = placeProgram(folder);
@@ -292,7 +292,7 @@ void tst_singleinstance::secondStartOfTheProgramShowsTheHiddenWindow() {
 
 // A start with the session (--hidden) that finds the folder's copy running ends quietly and does
 // not bring that copy's window up: the user did not ask for it. A start by the user still does.
-void tst_singleinstance::startWithTheSessionLeavesTheRunningCopyAlone() {
+void TestSingleInstance::startWithTheSessionLeavesTheRunningCopyAlone() {
     TempFolder folder;
     const QString executable = placeProgram(folder);
     QVERIFY(!executable.isEmpty());
@@ -326,7 +326,7 @@ void tst_singleinstance::startWithTheSessionLeavesTheRunningCopyAlone() {
 
 // The built program takes its folder's lock and answers later starts; killed, it leaves the
 // lock behind, and the next start takes it over and runs.
-void tst_singleinstance::programHoldsItsFolderAndAKilledCopyIsTakenOver() {
+void TestSingleInstance::programHoldsItsFolderAndAKilledCopyIsTakenOver() {
     TempFolder folder;
     const QString executable = placeProgram(folder);
     QVERIFY(!executable.isEmpty());
@@ -354,7 +354,7 @@ void tst_singleinstance::programHoldsItsFolderAndAKilledCopyIsTakenOver() {
 }
 
 // Of two starts at the same moment in a fresh folder exactly one runs; the other ends quietly.
-void tst_singleinstance::twoProgramStartsAtOnceLeaveOneRunning() {
+void TestSingleInstance::twoProgramStartsAtOnceLeaveOneRunning() {
     TempFolder folder;
     const QString executable = placeProgram(folder);
     QVERIFY(!executable.isEmpty());
@@ -372,5 +372,5 @@ void tst_singleinstance::twoProgramStartsAtOnceLeaveOneRunning() {
     QVERIFY(runner.running());
 }
 
-QTEST_MAIN(tst_singleinstance)
+QTEST_MAIN(TestSingleInstance)
 #include "tst_singleinstance.moc"

@@ -1,8 +1,8 @@
 // The main window's configuration: first start, stats.dat, the list loaders, Update and Reload.
 #include "app/frmMain.h"
 #include "app/frmSplash.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "support/filesizelimit.h"
 #include "support/tempfolder.h"
 #include "support/ui/scriptedboxes.h"
@@ -68,7 +68,7 @@ void editEverything(frmMain& form) {
 }
 } // namespace
 
-class ConfigWindowTest : public QObject {
+class TestConfigWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void firstStartShowsInitialValues();
@@ -90,7 +90,7 @@ private Q_SLOTS:
     void largeListsLoadAndSave();
 };
 
-void ConfigWindowTest::firstStartShowsInitialValues() {
+void TestConfigWindow::firstStartShowsInitialValues() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -125,7 +125,7 @@ void ConfigWindowTest::firstStartShowsInitialValues() {
     QCOMPARE(form.combominutes->count(), 12);
 }
 
-void ConfigWindowTest::statsPartialReads_data() {
+void TestConfigWindow::statsPartialReads_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("counters");
     QTest::addColumn<QList<int>>("boxes"); // autoscan, whitelist, blacklist, spamcop, keywords
@@ -150,7 +150,7 @@ void ConfigWindowTest::statsPartialReads_data() {
                                   << QList<int>{0, 1, 0, 0, 1} << "20";
 }
 
-void ConfigWindowTest::statsPartialReads() {
+void TestConfigWindow::statsPartialReads() {
     QFETCH(QByteArray, bytes);
     TempFolder folder;
     folder.write("stats.dat", bytes);
@@ -161,7 +161,7 @@ void ConfigWindowTest::statsPartialReads() {
     QTEST(form.combominutes->currentText(), "minutes");
 }
 
-void ConfigWindowTest::autoscanLineRunsTheBoxHandler() {
+void TestConfigWindow::autoscanLineRunsTheBoxHandler() {
     TempFolder folder;
     folder.write("stats.dat",
                  "0\r\n0\r\n0\r\n0\r\n0\r\n0\r\n 1 \r\n5\r\n 0 \r\n 0 \r\n 0 \r\n 0 \r\n");
@@ -176,7 +176,7 @@ void ConfigWindowTest::autoscanLineRunsTheBoxHandler() {
     QCOMPARE(handlerRuns, 1);
 }
 
-void ConfigWindowTest::accountLoaderRules() {
+void TestConfigWindow::accountLoaderRules() {
     TempFolder folder;
     folder.write("accounts.dat", "pop.one.org,alice,pw,with,commas\r\n"
                                  "abc,short,server\r\n"
@@ -195,7 +195,7 @@ void ConfigWindowTest::accountLoaderRules() {
     QCOMPARE(form.txtAccountsCount->text(), QString("3"));
 }
 
-void ConfigWindowTest::listLoaderKeepsEveryLine() {
+void TestConfigWindow::listLoaderKeepsEveryLine() {
     TempFolder folder;
     folder.write("whitelist.dat", "a@example.org\r\n\r\n  spaced  \r\n");
     folder.write("keywords.dat", "free money\r\n\r\n");
@@ -210,7 +210,7 @@ void ConfigWindowTest::listLoaderKeepsEveryLine() {
     QCOMPARE(form.txtblacklistCount->text(), QString("1"));
 }
 
-void ConfigWindowTest::emptyListLeavesCountFromStats() {
+void TestConfigWindow::emptyListLeavesCountFromStats() {
     TempFolder folder;
     folder.write("stats.dat", kFullStats);
     folder.write("whitelist.dat", "");
@@ -223,7 +223,7 @@ void ConfigWindowTest::emptyListLeavesCountFromStats() {
     QCOMPARE(form.txtAccountsCount->text(), QString("1"));
 }
 
-void ConfigWindowTest::loadingTwiceGivesTheSameGrid() {
+void TestConfigWindow::loadingTwiceGivesTheSameGrid() {
     TempFolder folder;
     folder.write("keywords.dat", "one\r\ntwo\r\n");
     folder.write("accounts.dat", "pop.x.org,u,p\r\n");
@@ -234,7 +234,7 @@ void ConfigWindowTest::loadingTwiceGivesTheSameGrid() {
     QCOMPARE(form.gridAccounts->rows(), 1);
 }
 
-void ConfigWindowTest::updateWritesExactBytes() {
+void TestConfigWindow::updateWritesExactBytes() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -269,7 +269,7 @@ void ConfigWindowTest::updateWritesExactBytes() {
     QCOMPARE(form.splash().label->text(), QString("Updating 2 keywords."));
 }
 
-void ConfigWindowTest::updateThenReloadRoundTrips() {
+void TestConfigWindow::updateThenReloadRoundTrips() {
     TempFolder folder;
     folder.write("stats.dat", kFullStats);
     folder.write("accounts.dat", "pop.example.org,a,b\r\n");
@@ -295,7 +295,7 @@ void ConfigWindowTest::updateThenReloadRoundTrips() {
     QCOMPARE(folder.read("blacklist.dat"), blacklist);
 }
 
-void ConfigWindowTest::updateWithEmptyGridsWritesEmptyFiles() {
+void TestConfigWindow::updateWithEmptyGridsWritesEmptyFiles() {
     TempFolder folder;
     folder.write("keywords.dat", "old\r\n");
     frmMain form(folder.path());
@@ -309,7 +309,7 @@ void ConfigWindowTest::updateWithEmptyGridsWritesEmptyFiles() {
     QCOMPARE(folder.read("stats.dat").count("\r\n"), 12);
 }
 
-void ConfigWindowTest::updateKeepsEveryFileItCannotWrite_data() {
+void TestConfigWindow::updateKeepsEveryFileItCannotWrite_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reason");
     // Stops the superuser as well.
@@ -320,7 +320,7 @@ void ConfigWindowTest::updateKeepsEveryFileItCannotWrite_data() {
                                       << "Permission denied";
 }
 
-void ConfigWindowTest::updateKeepsEveryFileItCannotWrite() {
+void TestConfigWindow::updateKeepsEveryFileItCannotWrite() {
     QFETCH(QString, fault);
     QFETCH(QString, reason);
     TempFolder folder;
@@ -370,7 +370,7 @@ void ConfigWindowTest::updateKeepsEveryFileItCannotWrite() {
     QCOMPARE(folder.read("accounts.dat"), QByteArray("pop.example.org,alice,new secret\r\n"));
 }
 
-void ConfigWindowTest::updateNamesOnlyTheFileNotSaved() {
+void TestConfigWindow::updateNamesOnlyTheFileNotSaved() {
     TempFolder folder;
     // A folder where blacklist.dat belongs: not even the superuser can write that file.
     folder.write("blacklist.dat/kept.txt", "kept\r\n");
@@ -396,7 +396,7 @@ void ConfigWindowTest::updateNamesOnlyTheFileNotSaved() {
     QVERIFY(folder.exists("accounts.dat"));
 }
 
-void ConfigWindowTest::reloadDiscardsEdits() {
+void TestConfigWindow::reloadDiscardsEdits() {
     TempFolder folder;
     folder.write("stats.dat", kFullStats);
     folder.write("keywords.dat", "one\r\ntwo\r\nthree\r\n");
@@ -420,7 +420,7 @@ void ConfigWindowTest::reloadDiscardsEdits() {
     QCOMPARE(form.SSTab1->currentIndex(), 0);
 }
 
-void ConfigWindowTest::reloadWithoutStatsZeroesCounters() {
+void TestConfigWindow::reloadWithoutStatsZeroesCounters() {
     TempFolder folder;
     frmMain form(folder.path());
     form.Form_Load();
@@ -431,7 +431,7 @@ void ConfigWindowTest::reloadWithoutStatsZeroesCounters() {
     QCOMPARE(counters(form), (QStringList{"0", "0", "0", "0", "0", "300"}));
 }
 
-void ConfigWindowTest::largeListsLoadAndSave() {
+void TestConfigWindow::largeListsLoadAndSave() {
     // Well beyond 16-bit row numbers.
     const int rows = 40000;
     QByteArray list;
@@ -462,5 +462,5 @@ void ConfigWindowTest::largeListsLoadAndSave() {
     QCOMPARE(folder.read("accounts.dat"), accounts);
 }
 
-QTEST_MAIN(ConfigWindowTest)
+QTEST_MAIN(TestConfigWindow)
 #include "tst_configwindow.moc"

@@ -17,7 +17,7 @@ constexpr auto kAnyoneButOwner = QFileDevice::ReadGroup | QFileDevice::WriteGrou
                                  QFileDevice::ReadOther | QFileDevice::WriteOther;
 }
 
-class DataFilesTest : public QObject {
+class TestDataFiles : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void linesEndWithCrLf();
@@ -39,7 +39,7 @@ private Q_SLOTS:
     void checkLines();
 };
 
-void DataFilesTest::linesEndWithCrLf() {
+void TestDataFiles::linesEndWithCrLf() {
     QCOMPARE(joinTextLines({}), QByteArray());
     QCOMPARE(joinTextLines({QString()}), QByteArray("\r\n"));
     QCOMPARE(joinTextLines({QStringLiteral(" a "), QString(), QStringLiteral("b")}),
@@ -47,7 +47,7 @@ void DataFilesTest::linesEndWithCrLf() {
     QCOMPARE(joinTextLines({QStringLiteral("caf\u00e9")}), QByteArray("caf\xc3\xa9\r\n"));
 }
 
-void DataFilesTest::splitting_data() {
+void TestDataFiles::splitting_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("empty file") << QByteArray() << QStringList();
@@ -72,13 +72,13 @@ void DataFilesTest::splitting_data() {
         << QStringList{QStringLiteral("\u00e9"), QStringLiteral("\uFEFFb")};
 }
 
-void DataFilesTest::splitting() {
+void TestDataFiles::splitting() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
     QCOMPARE(splitTextLines(bytes), lines);
 }
 
-void DataFilesTest::leadingZeroWidthSpaceSurvives() {
+void TestDataFiles::leadingZeroWidthSpaceSurvives() {
     // An entry starting with U+FEFF (invisible, pasted from a web page) is kept as typed, also
     // as the first entry of the file, where it looks like a byte order mark.
     const QStringList lines{QStringLiteral("\uFEFFfirst@example.org"), QStringLiteral("\uFEFF")};
@@ -88,7 +88,7 @@ void DataFilesTest::leadingZeroWidthSpaceSurvives() {
     QCOMPARE(splitTextLines(joinTextLines(splitTextLines(bytes))), lines);
 }
 
-void DataFilesTest::windowsBytesSurvive() {
+void TestDataFiles::windowsBytesSurvive() {
     // One line from a Windows machine among UTF-8 lines: only that line is read as Windows-1252.
     const QByteArray bytes("m\xfcller@example.org\r\n\xc3\xbc\r\n\x80 \x9f \x81\r\n");
     const QStringList lines = splitTextLines(bytes);
@@ -100,7 +100,7 @@ void DataFilesTest::windowsBytesSurvive() {
         QVERIFY(!line.contains(QChar::ReplacementCharacter));
 }
 
-void DataFilesTest::writeReplacesWholeFileAtomically() {
+void TestDataFiles::writeReplacesWholeFileAtomically() {
     TempFolder folder;
     folder.write(QStringLiteral("list.dat"), QByteArray(100000, 'x'));
     QVERIFY(writeTextLines(folder.file(QStringLiteral("list.dat")), {QStringLiteral("short")}));
@@ -111,7 +111,7 @@ void DataFilesTest::writeReplacesWholeFileAtomically() {
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{"list.dat"});
 }
 
-void DataFilesTest::writeFailureKeepsOldFile() {
+void TestDataFiles::writeFailureKeepsOldFile() {
     TempFolder folder;
     folder.write(QStringLiteral("sub/keywords.dat"), "old\r\n");
     const QString sub = folder.file(QStringLiteral("sub"));
@@ -131,7 +131,7 @@ void DataFilesTest::writeFailureKeepsOldFile() {
     QCOMPARE(reason, QStringLiteral("Permission denied"));
 }
 
-void DataFilesTest::failedWritesKeepOldFileAndTellWhy_data() {
+void TestDataFiles::failedWritesKeepOldFileAndTellWhy_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("entries");
     QTest::addColumn<QString>("reason");
@@ -142,7 +142,7 @@ void DataFilesTest::failedWritesKeepOldFileAndTellWhy_data() {
     QTest::newRow("folder in its place") << "folder" << 3 << "Is a directory";
 }
 
-void DataFilesTest::failedWritesKeepOldFileAndTellWhy() {
+void TestDataFiles::failedWritesKeepOldFileAndTellWhy() {
     QFETCH(QString, fault);
     QFETCH(int, entries);
     QFETCH(QString, reason);
@@ -173,7 +173,7 @@ void DataFilesTest::failedWritesKeepOldFileAndTellWhy() {
              QStringList{"keywords.dat"});
 }
 
-void DataFilesTest::notSavedBoxText() {
+void TestDataFiles::notSavedBoxText() {
     // Files keep the order they were written in; each reason follows the files it applies to.
     const QList<FileNotSaved> files{{"stats.dat", "Is a directory"},
                                     {"accounts.dat", "Permission denied"},
@@ -185,7 +185,7 @@ void DataFilesTest::notSavedBoxText() {
                      "files as they were before are unchanged."));
 }
 
-void DataFilesTest::ownerOnlyPermissions() {
+void TestDataFiles::ownerOnlyPermissions() {
     TempFolder folder;
     const QString path = folder.file(QStringLiteral("accounts.dat"));
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -199,7 +199,7 @@ void DataFilesTest::ownerOnlyPermissions() {
     QVERIFY((QFile::permissions(path) & ownerOnly) == ownerOnly);
 }
 
-void DataFilesTest::accountLines_data() {
+void TestDataFiles::accountLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("fields");
@@ -222,7 +222,7 @@ void DataFilesTest::accountLines_data() {
     QTest::newRow("empty line") << "" << bad << QStringList{};
 }
 
-void DataFilesTest::accountLines() {
+void TestDataFiles::accountLines() {
     QFETCH(QString, line);
     QFETCH(int, status);
     QFETCH(QStringList, fields);
@@ -232,7 +232,7 @@ void DataFilesTest::accountLines() {
         QCOMPARE((QStringList{account.server, account.login, account.password}), fields);
 }
 
-void DataFilesTest::accountRoundTrip() {
+void TestDataFiles::accountRoundTrip() {
     // A comma in the login does not survive: the rest moves into the password.
     AccountLine account;
     const QString line =
@@ -247,7 +247,7 @@ void DataFilesTest::accountRoundTrip() {
              AccountLineStatus::ServerTooShort);
 }
 
-void DataFilesTest::statsLayout() {
+void TestDataFiles::statsLayout() {
     StatsValues values;
     values.accountsCount = QStringLiteral("2");
     values.whitelistCount = QStringLiteral("0");
@@ -264,7 +264,7 @@ void DataFilesTest::statsLayout() {
                         " 0 \r\n"));
 }
 
-void DataFilesTest::checkLines_data() {
+void TestDataFiles::checkLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("value"); // -1: not a state
     QTest::newRow("written form") << " 1 " << 1;
@@ -278,11 +278,11 @@ void DataFilesTest::checkLines_data() {
     QTest::newRow("empty") << "" << -1;
 }
 
-void DataFilesTest::checkLines() {
+void TestDataFiles::checkLines() {
     QFETCH(QString, line);
     QFETCH(int, value);
     QCOMPARE(parseCheckLine(line).value_or(-1), value);
 }
 
-QTEST_GUILESS_MAIN(DataFilesTest)
+QTEST_GUILESS_MAIN(TestDataFiles)
 #include "tst_datafiles.moc"

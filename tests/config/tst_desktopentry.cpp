@@ -55,7 +55,7 @@ void programFolders() {
 }
 } // namespace
 
-class tst_desktopentry : public QObject {
+class TestDesktopEntry : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void execLineNamesTheProgramExactly_data() { programFolders(); }
@@ -70,7 +70,7 @@ private Q_SLOTS:
     void autostartEntryIsValid();
 };
 
-void tst_desktopentry::execLineNamesTheProgramExactly() {
+void TestDesktopEntry::execLineNamesTheProgramExactly() {
     QFETCH(QString, program);
     QFETCH(QString, exec);
     const QByteArray entry = desktopentry::autostartEntry(autostart::command(program));
@@ -84,7 +84,7 @@ void tst_desktopentry::execLineNamesTheProgramExactly() {
     QVERIFY(entry.endsWith('\n'));
 }
 
-void tst_desktopentry::execLinesAsDesktopsWriteThem_data() {
+void TestDesktopEntry::execLinesAsDesktopsWriteThem_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("field codes dropped")
@@ -100,13 +100,13 @@ void tst_desktopentry::execLinesAsDesktopsWriteThem_data() {
     QTest::newRow("lone backslash") << "\"/opt/a\\\\b/corvanta\"" << QStringList{};
 }
 
-void tst_desktopentry::execLinesAsDesktopsWriteThem() {
+void TestDesktopEntry::execLinesAsDesktopsWriteThem() {
     QFETCH(QString, value);
     QFETCH(QStringList, arguments);
     QCOMPARE(desktopentry::execArguments(desktopentry::unescapeValue(value)), arguments);
 }
 
-void tst_desktopentry::entryIsWrittenRecognisedAndRemoved() {
+void TestDesktopEntry::entryIsWrittenRecognisedAndRemoved() {
     TempFolder config;
     ScopedEnvironment configHome("XDG_CONFIG_HOME", config.path().toUtf8());
     const QString program = QDir(config.path()).filePath("My Programs/corvanta");
@@ -135,7 +135,7 @@ void tst_desktopentry::entryIsWrittenRecognisedAndRemoved() {
     QVERIFY(!autostart::isEnabled(program));
 }
 
-void tst_desktopentry::entriesNotOursOrSwitchedOffAreNotOurs() {
+void TestDesktopEntry::entriesNotOursOrSwitchedOffAreNotOurs() {
     TempFolder config;
     ScopedEnvironment configHome("XDG_CONFIG_HOME", config.path().toUtf8());
     const QString program = "/opt/one/corvanta";
@@ -168,7 +168,7 @@ void tst_desktopentry::entriesNotOursOrSwitchedOffAreNotOurs() {
     QVERIFY(!autostart::isEnabled(program));
 }
 
-void tst_desktopentry::configFolderFollowsTheSession() {
+void TestDesktopEntry::configFolderFollowsTheSession() {
     TempFolder home;
     ScopedEnvironment homeFolder("HOME", home.path().toUtf8());
     {
@@ -180,7 +180,7 @@ void tst_desktopentry::configFolderFollowsTheSession() {
     QCOMPARE(autostart::entryPath(), home.file(".config/autostart/corvanta.desktop"));
 }
 
-void tst_desktopentry::entryThatCannotBeWrittenIsReported() {
+void TestDesktopEntry::entryThatCannotBeWrittenIsReported() {
     TempFolder config;
     ScopedEnvironment configHome("XDG_CONFIG_HOME", config.path().toUtf8());
     // A file where the autostart folder should be.
@@ -204,7 +204,7 @@ void tst_desktopentry::entryThatCannotBeWrittenIsReported() {
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-void tst_desktopentry::autostartEntryIsValid() {
+void TestDesktopEntry::autostartEntryIsValid() {
     QFETCH(QString, program);
     const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
     if (validator.isEmpty())
@@ -222,5 +222,5 @@ void tst_desktopentry::autostartEntryIsValid() {
     QVERIFY2(validate.exitCode() == 0 && said.isEmpty(), said.constData());
 }
 
-QTEST_GUILESS_MAIN(tst_desktopentry)
+QTEST_GUILESS_MAIN(TestDesktopEntry)
 #include "tst_desktopentry.moc"

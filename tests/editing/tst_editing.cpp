@@ -1,15 +1,18 @@
 // List editing: the account dialog, the three rule-list dialogs, Add, Cancel and Delete.
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
 #include "editing/rulelistdialog.h"
+#include "editing/signinstep.h"
+#include "help/link.h"
 #include "scan/pop3/FreePOP.h"
 #include "support/scriptedpop3server.h"
 #include "support/tempfolder.h"
 #include "support/testcertificates.h"
 #include "support/ui/scriptedboxes.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -114,7 +117,7 @@ void checkWindowAndKeys(QWidget* dialog, const QList<QPushButton*>& buttons) {
 }
 } // namespace
 
-class EditingTest : public QObject {
+class TestEditing : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -125,6 +128,9 @@ private Q_SLOTS:
     void accountAddAndCancel();
     void accountDelete();
     void accountDeleteForgetsEncryption();
+    void oauthAccountNeedsASignIn();
+    void oauthSignInExplainsWhatIsMissing_data();
+    void oauthSignInExplainsWhatIsMissing();
     void pastedLineBreakKeepsFirstLine();
     void listDialogLookKeysAndCancel_data() { listRows(); }
     void listDialogLookKeysAndCancel();
@@ -144,7 +150,7 @@ private:
     std::unique_ptr<ScriptedDialogs> m_dialogs;
 };
 
-void EditingTest::init() {
+void TestEditing::init() {
     m_folder = std::make_unique<TempFolder>();
     m_folder->write("accounts.dat", kAccounts);
     for (const ListCase& list : kLists)
@@ -155,7 +161,7 @@ void EditingTest::init() {
     m_dialogs = std::make_unique<ScriptedDialogs>();
 }
 
-void EditingTest::cleanup() {
+void TestEditing::cleanup() {
     QCOMPARE(m_dialogs->unexpected(), 0);
     m_dialogs.reset();
     m_boxes.reset();
@@ -163,19 +169,19 @@ void EditingTest::cleanup() {
     m_folder.reset();
 }
 
-void EditingTest::listRows() {
+void TestEditing::listRows() {
     QTest::addColumn<int>("list");
     QTest::newRow("whitelist") << 0;
     QTest::newRow("blacklist") << 1;
     QTest::newRow("keywords") << 2;
 }
 
-void EditingTest::openAccount(const std::function<void(frmAddAccount*)>& script) {
+void TestEditing::openAccount(const std::function<void(frmAddAccount*)>& script) {
     m_dialogs->then([script](QWidget* d) { script(qobject_cast<frmAddAccount*>(d)); });
     m_form->cmdAddAccount->click();
 }
 
-void EditingTest::openList(const ListCase& list, const std::function<void(QWidget*)>& script) {
+void TestEditing::openList(const ListCase& list, const std::function<void(QWidget*)>& script) {
     m_dialogs->then(script);
     ((*m_form).*list.addButton)->click();
 }
@@ -190,7 +196,7 @@ QStringList fields(const frmAddAccount* d) {
     return {d->txtAddMailServer->text(), d->txtAddLoginName->text(), d->txtAddPassword->text()};
 }
 
-void EditingTest::accountDialogLookAndKeys() {
+void TestEditing::accountDialogLookAndKeys() {
     bool ran = false;
     openAccount([&](frmAddAccount* d) {
         QCOMPARE(d->windowTitle(), QString(" Add email account"));
@@ -200,9 +206,10 @@ void EditingTest::accountDialogLookAndKeys() {
             captions.append(label->text());
         QCOMPARE(captions, QStringList({"POP3 Mail server", "Email login name", "Email password"}));
         QCOMPARE(d->focusWidget(), d->txtAddMailServer);
-        QCOMPARE(tabOrder(d),
-                 QList<QWidget*>({d->txtAddMailServer, d->txtAddLoginName, d->txtAddPassword,
-                                  d->cmdAddAccountInfo, d->cmdCancelAccountInfo}));
+        // The controls of a password account keep their order; the OAuth 2.0 box comes last.
+        QCOMPARE(tabOrder(d), QList<QWidget*>({d->txtAddMailServer, d->txtAddLoginName,
+                                               d->txtAddPassword, d->cmdAddAccountInfo,
+                                               d->cmdCancelAccountInfo, d->signIn->checkOAuth}));
         const QString longServer(40000, 'x'); // no length limit
         fill(d, longServer, "dave", "secret");
         QCOMPARE(d->txtAddPassword->displayText(), QString("******"));
@@ -218,7 +225,7 @@ void EditingTest::accountDialogLookAndKeys() {
     QCOMPARE(m_form->gridAccounts->rows(), 3);
 }
 
-void EditingTest::accountChecks_data() {
+void TestEditing::accountChecks_data() {
     QTest::addColumn<QStringList>("typed");
     QTest::addColumn<QString>("report");
     QTest::newRow("all empty") << QStringList{"", "", ""}
@@ -234,7 +241,7 @@ void EditingTest::accountChecks_data() {
                                        "Please provide a password.\r\n";
 }
 
-void EditingTest::accountChecks() {
+void TestEditing::accountChecks() {
     QFETCH(QStringList, typed);
     QFETCH(QString, report);
     openAccount([&](frmAddAccount* d) {
@@ -257,7 +264,7 @@ void EditingTest::accountChecks() {
     QCOMPARE(rows(m_form->gridAccounts).last(), QString("pop.new.example|dave|pw4"));
 }
 
-void EditingTest::accountAddAndCancel() {
+void TestEditing::accountAddAndCancel() {
     const auto add = [&](const QString& server, const QString& login, const QString& password) {
         m_boxes->answer(MsgBoxAnswer::Ok);
         openAccount([=](frmAddAccount* d) {
@@ -296,7 +303,7 @@ void EditingTest::accountAddAndCancel() {
     QCOMPARE(m_folder->read("accounts.dat"), kAccounts); // only Update writes
 }
 
-void EditingTest::accountDelete() {
+void TestEditing::accountDelete() {
     ubGrid* grid = m_form->gridAccounts;
     select(grid, 2);
     m_boxes->answer(MsgBoxAnswer::No);
@@ -332,7 +339,7 @@ void EditingTest::accountDelete() {
 
 // A server that spoke TLS is not logged into without it, until the user deletes its account:
 // the way to tell the program that the provider really stopped offering encryption.
-void EditingTest::accountDeleteForgetsEncryption() {
+void TestEditing::accountDeleteForgetsEncryption() {
     const auto identity = testcerts::selfSigned("IP:127.0.0.1");
     QVERIFY2(identity, qPrintable(testcerts::lastError()));
     m_folder->write("certificates/server.pem", identity->certificatePem);
@@ -388,7 +395,74 @@ void EditingTest::accountDeleteForgetsEncryption() {
     QCOMPARE(server.encryptedConnections(), 1);
 }
 
-void EditingTest::pastedLineBreakKeepsFirstLine() {
+// Ticking the box puts "Sign in..." in the password's place; Add then wants a sign-in, and
+// Cancel brings back a password account.
+void TestEditing::oauthAccountNeedsASignIn() {
+    bool ran = false;
+    openAccount([&](frmAddAccount* d) {
+        QVERIFY(!d->signIn->cmdSignIn->isVisible());
+        QVERIFY(d->txtAddPassword->isVisible());
+        d->signIn->checkOAuth->click();
+        QVERIFY(d->signIn->cmdSignIn->isVisible());
+        QVERIFY(!d->txtAddPassword->isVisible());
+        fill(d, "pop.gmail.com", "ann@gmail.com", "");
+        m_boxes->answer(MsgBoxAnswer::Ok);
+        d->cmdAddAccountInfo->click();
+        QCOMPARE(m_boxes->shown().size(), 1);
+        QCOMPARE(m_boxes->shown().first().title, QString("Data input error."));
+        QCOMPARE(m_boxes->shown().first().text,
+                 QString("Please sign in first (\"Sign in...\").\r\n"));
+        QVERIFY(d->isVisible());
+        d->cmdCancelAccountInfo->click();
+        ran = true;
+    });
+    QVERIFY(ran);
+    QCOMPARE(m_form->gridAccounts->rows(), 3);
+    // Opened again, it is a password account.
+    openAccount([&](frmAddAccount* d) {
+        QVERIFY(!d->signIn->checkOAuth->isChecked());
+        QVERIFY(d->txtAddPassword->isVisible());
+        d->cmdCancelAccountInfo->click();
+    });
+}
+
+void TestEditing::oauthSignInExplainsWhatIsMissing_data() {
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QStringList>("said"); // in the one box
+    QTest::newRow("Gmail without a client id")
+        << "pop.gmail.com" << QStringList{"Google",    "client id", "console.cloud.google.com",
+                                          "oauth.ini", "[google]",  "client_secret"};
+    QTest::newRow("Outlook without a client id")
+        << "pop3s://outlook.office365.com"
+        << QStringList{"Microsoft", "client id", "oauth.ini", "[microsoft]", "Help page"};
+    QTest::newRow("no provider for the server")
+        << "mail.example.net" << QStringList{"mail.example.net", "oauth.ini"};
+}
+
+// One box says what is missing, and no browser is opened.
+void TestEditing::oauthSignInExplainsWhatIsMissing() {
+    QFETCH(QString, server);
+    QFETCH(QStringList, said);
+    int opened = 0;
+    setLinkOpener([&opened](const LinkRequest&) { return bool(++opened); });
+    openAccount([&](frmAddAccount* d) {
+        d->signIn->checkOAuth->click();
+        fill(d, server, "someone", "");
+        m_boxes->answer(MsgBoxAnswer::Ok);
+        d->signIn->cmdSignIn->click();
+        d->cmdCancelAccountInfo->click();
+    });
+    setLinkOpener({});
+    QCOMPARE(m_boxes->shown().size(), 1);
+    QCOMPARE(m_boxes->unexpected(), 0);
+    const QString text = m_boxes->shown().first().text;
+    for (const QString& part : said)
+        QVERIFY2(text.contains(part), qPrintable(part + " missing from: " + text));
+    QCOMPARE(opened, 0);
+    QCOMPARE(m_form->gridAccounts->rows(), 3);
+}
+
+void TestEditing::pastedLineBreakKeepsFirstLine() {
     // A line break in a value would split its line of the data file in two.
     frmAddAccount& d = m_form->editingDialogs().addAccount();
     d.txtAddPassword->setText("secret\r\n");
@@ -403,7 +477,7 @@ void EditingTest::pastedLineBreakKeepsFirstLine() {
     QCOMPARE(keyword->text(), QString());
 }
 
-void EditingTest::listDialogLookKeysAndCancel() {
+void TestEditing::listDialogLookKeysAndCancel() {
     QFETCH(int, list);
     const ListCase& l = kLists[list];
     bool ran = false;
@@ -446,7 +520,7 @@ void EditingTest::listDialogLookKeysAndCancel() {
     QCOMPARE(rows((*m_form).*l.grid).last(), QString("changed@example.com"));
 }
 
-void EditingTest::listAdd_data() {
+void TestEditing::listAdd_data() {
     QTest::addColumn<int>("list");
     QTest::addColumn<QString>("entry");
     QTest::addColumn<bool>("accepted");
@@ -460,7 +534,7 @@ void EditingTest::listAdd_data() {
     QTest::newRow("keywords, one letter") << 2 << "X" << true;
 }
 
-void EditingTest::listAdd() {
+void TestEditing::listAdd() {
     QFETCH(int, list);
     QFETCH(QString, entry);
     QFETCH(bool, accepted);
@@ -492,7 +566,7 @@ void EditingTest::listAdd() {
     QCOMPARE(m_folder->read(l.file), kEntries);
 }
 
-void EditingTest::listDelete_data() {
+void TestEditing::listDelete_data() {
     QTest::addColumn<int>("list");
     QTest::addColumn<int>("row");
     QTest::addColumn<QStringList>("left");
@@ -503,7 +577,7 @@ void EditingTest::listDelete_data() {
     QTest::newRow("keywords, first") << 2 << 1 << QStringList{"second.example", "third phrase"};
 }
 
-void EditingTest::listDelete() {
+void TestEditing::listDelete() {
     QFETCH(int, list);
     QFETCH(int, row);
     QFETCH(QStringList, left);
@@ -531,5 +605,5 @@ void EditingTest::listDelete() {
     QCOMPARE(m_boxes->unexpected(), 0);
 }
 
-QTEST_MAIN(EditingTest)
+QTEST_MAIN(TestEditing)
 #include "tst_editing.moc"

@@ -9,7 +9,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-class tst_links : public QObject {
+class TestLinks : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
@@ -24,7 +24,7 @@ private:
     bool m_desktopAccepts = true;
 };
 
-void tst_links::init() {
+void TestLinks::init() {
     m_opened.clear();
     m_desktopAccepts = true;
     setLinkOpener([this](const LinkRequest& request) {
@@ -33,11 +33,11 @@ void tst_links::init() {
     });
 }
 
-void tst_links::cleanup() {
+void TestLinks::cleanup() {
     setLinkOpener({});
 }
 
-void tst_links::openLink_data() {
+void TestLinks::openLink_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("verb");
     QTest::addColumn<QString>("parameters");
@@ -72,7 +72,7 @@ void tst_links::openLink_data() {
                                   << "" << true << "";
 }
 
-void tst_links::openLink() {
+void TestLinks::openLink() {
     QFETCH(QString, target);
     QFETCH(QString, verb);
     QFETCH(QString, parameters);
@@ -97,7 +97,7 @@ void tst_links::openLink() {
 
 // The logo and the hidden link captions of the six pages open the help page beside the
 // program, in a window the user can see; the main window stays as it was.
-void tst_links::logoAndPageLinksOpenTheProductPage() {
+void TestLinks::logoAndPageLinksOpenTheProductPage() {
     TempFolder folder;
     folder.write("index.html", "<html></html>");
     frmMain form(folder.path());
@@ -122,7 +122,7 @@ void tst_links::logoAndPageLinksOpenTheProductPage() {
 
 // Before the first spam is archived the folder does not exist: nothing is opened and nothing
 // is said (a folder of the name in other letter case, or a file of the name, does not count).
-void tst_links::archiveLinkOpensTheSpamFolderOnlyWhenItExists() {
+void TestLinks::archiveLinkOpensTheSpamFolderOnlyWhenItExists() {
     TempFolder folder;
     QVERIFY(QDir(folder.path()).mkdir("spamdeleted"));
     folder.write("SpamDeleted", "a file, not the folder");
@@ -143,5 +143,5 @@ void tst_links::archiveLinkOpensTheSpamFolderOnlyWhenItExists() {
     QCOMPARE(m_opened.first().showMode, kShowNormal);
 }
 
-QTEST_MAIN(tst_links)
+QTEST_MAIN(TestLinks)
 #include "tst_links.moc"

@@ -11,7 +11,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
-class tst_resources : public QObject {
+class TestResources : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -27,7 +27,7 @@ private:
     static QByteArray readHelpPage();
 };
 
-void tst_resources::picture_data() {
+void TestResources::picture_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QByteArray>("format");
     QTest::addColumn<QSize>("size");
@@ -52,7 +52,7 @@ void tst_resources::picture_data() {
 
 // Each picture is compiled into any program that links the user-interface library, in the
 // format and size its control expects; icons stand on a transparent background.
-void tst_resources::picture() {
+void TestResources::picture() {
     QFETCH(QString, path);
     QFETCH(QByteArray, format);
     QFETCH(QSize, size);
@@ -78,7 +78,7 @@ void tst_resources::picture() {
     }
 }
 
-void tst_resources::menuCheckIsA24BitBitmap() {
+void TestResources::menuCheckIsA24BitBitmap() {
     QFile file(QStringLiteral(":/menucheck.bmp"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray head = file.read(30);
@@ -90,7 +90,7 @@ void tst_resources::menuCheckIsA24BitBitmap() {
     QCOMPARE(bits, 24);
 }
 
-QByteArray tst_resources::readHelpPage() {
+QByteArray TestResources::readHelpPage() {
     QFile file(helpPagePath());
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
@@ -99,7 +99,7 @@ QByteArray tst_resources::readHelpPage() {
 
 // The page lies beside the built program, declares its encoding and is valid UTF-8, so its
 // typographic quotes and dashes show as such in the Help tab and in any browser.
-void tst_resources::helpPageReadsAsUtf8() {
+void TestResources::helpPageReadsAsUtf8() {
     const QByteArray bytes = readHelpPage();
     QVERIFY2(!bytes.isEmpty(), qPrintable(helpPagePath() + QStringLiteral(" is missing")));
     QVERIFY(bytes.left(1024).toLower().contains("charset=\"utf-8\"") ||
@@ -112,7 +112,7 @@ void tst_resources::helpPageReadsAsUtf8() {
 
 // Every internal link of the page must lead to an anchor that the Help tab's browser can scroll
 // to; a broken link silently does nothing there.
-void tst_resources::helpPageLinksLeadToAnchors() {
+void TestResources::helpPageLinksLeadToAnchors() {
     const QString html = QString::fromUtf8(readHelpPage());
     QVERIFY(!html.isEmpty());
 
@@ -142,7 +142,7 @@ void tst_resources::helpPageLinksLeadToAnchors() {
 }
 
 // The page is shown from a plain file: nothing it needs may come from elsewhere.
-void tst_resources::helpPageIsSelfContained() {
+void TestResources::helpPageIsSelfContained() {
     const QString html = QString::fromUtf8(readHelpPage()).toLower();
     QVERIFY(!html.isEmpty());
     QVERIFY(!html.contains(QStringLiteral("<script")));
@@ -152,5 +152,5 @@ void tst_resources::helpPageIsSelfContained() {
     QVERIFY(!html.contains(QStringLiteral("url(")));
 }
 
-QTEST_MAIN(tst_resources)
+QTEST_MAIN(TestResources)
 #include "tst_resources.moc"

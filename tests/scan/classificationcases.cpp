@@ -23,31 +23,52 @@ CheckSwitches switches(const char* d) {
 }
 
 Classification kept(const char* status = nullptr, qsizetype checks = 0) {
-    return {Verdict::Kept, RuleList::None, 0,
-            status ? std::optional<QString>(u(status)) : std::nullopt, checks};
+    return {Verdict::Kept,
+            RuleList::None,
+            0,
+            status ? std::optional<QString>(u(status)) : std::nullopt,
+            checks,
+            MatchPlace::None,
+            QString()};
 }
 
+// A deciding entry is reported as it stands in its list, not upper-cased: add() fills it in from
+// the row of the case's list.
 Classification whitelisted(qsizetype row) {
-    return {Verdict::Whitelisted, RuleList::Whitelist, row, u("WHITELIST ADDRESS DETECTED"), 0};
+    return {Verdict::Whitelisted,
+            RuleList::Whitelist,
+            row,
+            u("WHITELIST ADDRESS DETECTED"),
+            0,
+            MatchPlace::Sender,
+            QString()};
 }
 
 Classification blacklisted(qsizetype row, const char* status) {
-    return {Verdict::Spam, RuleList::Blacklist, row, u(status), 0};
+    return {Verdict::Spam, RuleList::Blacklist, row, u(status), 0, MatchPlace::Sender, QString()};
 }
 
-Classification keyword(qsizetype row, const char* status, qsizetype checks) {
-    return {Verdict::Spam, RuleList::Keywords, row, u(status), checks};
+Classification keyword(qsizetype row, MatchPlace place, const char* status, qsizetype checks) {
+    return {Verdict::Spam, RuleList::Keywords, row, u(status), checks, place, QString()};
 }
+
+constexpr MatchPlace kSubject = MatchPlace::Subject;
+constexpr MatchPlace kBody = MatchPlace::Body;
 
 struct Builder {
     QList<ClassificationCase> cases;
     // Sender, subject, body, "Received:" value; switches; whitelist, blacklist, keywords.
     void add(const char* name, const char* sender, const char* subject, const char* body,
              const char* received, const char* on, L wl, L bl, L kw, Classification expected) {
+        const RuleLists lists{list(wl), list(bl), list(kw)};
+        const QStringList* decided[] = {nullptr, &lists.whitelist, &lists.blacklist,
+                                        &lists.keywords};
+        if (const QStringList* entries = decided[static_cast<int>(expected.decidedBy)])
+            expected.entry = entries->at(expected.row - 1);
         cases.append({name,
                       {u(sender), u(subject), u(body), u(received)},
                       switches(on),
-                      {list(wl), list(bl), list(kw)},
+                      lists,
                       std::move(expected)});
     }
 };
@@ -74,18 +95,19 @@ QList<ClassificationCase> classificationCases() {
     // Keywords: each in the subject, then in the body, before the next one.
     b.add("phrase in the subject in other case", "a@b.c", "Get FREE Money now", "free money", "",
           "0001", {}, {}, {"free money"},
-          keyword(1, "KEYWORD CHECK = FREE MONEY CHECKING SUBJECT", 1));
+          keyword(1, kSubject, "KEYWORD CHECK = FREE MONEY CHECKING SUBJECT", 1));
     b.add("keyword only in the body", "a@b.c", "Hello", "click to Unsubscribe", "", "0001", {}, {},
-          {"unsubscribe"}, keyword(1, "KEYWORD CHECK = UNSUBSCRIBE CHECKING BODY", 1));
+          {"unsubscribe"}, keyword(1, kBody, "KEYWORD CHECK = UNSUBSCRIBE CHECKING BODY", 1));
     b.add("earlier keyword in the body beats a later one in the subject", "a@b.c",
           "You are a WINNER", "cheap viagra", "", "0001", {}, {}, {"viagra", "winner"},
-          keyword(1, "KEYWORD CHECK = VIAGRA CHECKING BODY", 1));
+          keyword(1, kBody, "KEYWORD CHECK = VIAGRA CHECKING BODY", 1));
     b.add("later keyword in the subject after misses", "a@b.c", "winner", "", "", "0001", {}, {},
-          {"aaa", "bbb", "winner"}, keyword(3, "KEYWORD CHECK = WINNER CHECKING SUBJECT", 3));
+          {"aaa", "bbb", "winner"},
+          keyword(3, kSubject, "KEYWORD CHECK = WINNER CHECKING SUBJECT", 3));
     b.add("no keyword found", "a@b.c", "x", "y", "", "0001", {}, {}, {"aaa", "bbb"},
           kept("KEYWORD CHECK = BBB CHECKING BODY", 2));
     b.add("duplicate keyword keeps its first row", "a@b.c", "deal", "", "", "0001", {}, {},
-          {"zz", "deal", "deal"}, keyword(2, "KEYWORD CHECK = DEAL CHECKING SUBJECT", 2));
+          {"zz", "deal", "deal"}, keyword(2, kSubject, "KEYWORD CHECK = DEAL CHECKING SUBJECT", 2));
 
     // Switches: only the value 1 runs a check.
     b.add("all switches off", "spam@x", "viagra", "viagra", "from [1.2.3.4]", "0000", {"spam"},
@@ -105,7 +127,7 @@ QList<ClassificationCase> classificationCases() {
     b.add("empty keywords keep the address status", "a@b", "s", "b", "from [10.1.2.3] by mx",
           "0011", {}, {}, {"", ""}, kept("CHECKING IP ADDRESS 10.1.2.3"));
     b.add("one-space keyword is compared", "a@b", "two words", "", "", "0001", {}, {}, {" "},
-          keyword(1, "KEYWORD CHECK =   CHECKING SUBJECT", 1));
+          keyword(1, kSubject, "KEYWORD CHECK =   CHECKING SUBJECT", 1));
     b.add("one-space keyword and texts without blanks", "a@b", "one", "word", "", "0001", {}, {},
           {" "}, kept("KEYWORD CHECK =   CHECKING BODY", 1));
     b.add("empty message fields are compared", "", "", "", "", "1111", {"a"}, {"b"}, {"c"},
@@ -125,27 +147,30 @@ QList<ClassificationCase> classificationCases() {
           {}, {}, kept("CHECKING IP ADDRESS 1.1.1.1"));
     b.add("keyword check follows the address check", "spam@x", "cheap pills", "", "from [1.2.3.4]",
           "0011", {"spam"}, {"spam"}, {"pills"},
-          keyword(1, "KEYWORD CHECK = PILLS CHECKING SUBJECT", 1));
+          keyword(1, kSubject, "KEYWORD CHECK = PILLS CHECKING SUBJECT", 1));
 
     // Letters whose upper case differs in length or needs two code units.
     b.add("sharp s upper-cased to two letters", "a@b", "STRASSE sale", "", "", "0001", {}, {},
-          {"straße"}, keyword(1, "KEYWORD CHECK = STRASSE CHECKING SUBJECT", 1));
+          {"straße"}, keyword(1, kSubject, "KEYWORD CHECK = STRASSE CHECKING SUBJECT", 1));
     b.add("keyword with ss found as sharp s", "a@b", "", "Große Straße", "", "0001", {}, {},
-          {"strasse"}, keyword(1, "KEYWORD CHECK = STRASSE CHECKING BODY", 1));
+          {"strasse"}, keyword(1, kBody, "KEYWORD CHECK = STRASSE CHECKING BODY", 1));
     b.add("letters beyond the basic plane", "a@b", "\xF0\x90\x90\x80", "", "", "0001", {}, {},
-          {"\xF0\x90\x90\xA8"}, keyword(1, "KEYWORD CHECK = \xF0\x90\x90\x80 CHECKING SUBJECT", 1));
+          {"\xF0\x90\x90\xA8"},
+          keyword(1, kSubject, "KEYWORD CHECK = \xF0\x90\x90\x80 CHECKING SUBJECT", 1));
     return b.cases;
 }
 
 char* toString(const Classification& c) {
     static const char* const verdicts[] = {"kept", "whitelisted", "spam"};
     static const char* const lists[] = {"none", "whitelist", "blacklist", "keywords"};
-    const QString text = QStringLiteral("%1 by %2 row %3, %4 keyword checks, status %5")
-                             .arg(QLatin1String(verdicts[static_cast<int>(c.verdict)]),
-                                  QLatin1String(lists[static_cast<int>(c.decidedBy)]))
-                             .arg(c.row)
-                             .arg(c.keywordChecks)
-                             .arg(c.status ? QLatin1Char('"') + *c.status + QLatin1Char('"')
-                                           : QStringLiteral("(none)"));
+    const QString text =
+        QStringLiteral("%1 by %2 row %3, %4 keyword checks, status %5")
+            .arg(QLatin1String(verdicts[static_cast<int>(c.verdict)]),
+                 QLatin1String(lists[static_cast<int>(c.decidedBy)]))
+            .arg(c.row)
+            .arg(c.keywordChecks)
+            .arg(c.status ? QLatin1Char('"') + *c.status + QLatin1Char('"')
+                          : QStringLiteral("(none)")) +
+        QStringLiteral(", found in %1, entry \"%2\"").arg(static_cast<int>(c.place)).arg(c.entry);
     return QTest::toString(text);
 }

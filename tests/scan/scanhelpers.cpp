@@ -1,12 +1,13 @@
 #include "scanhelpers.h"
 
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scan/pop3/messagepage.h"
 
 #include <QLabel>
 #include <QSaveFile>
+#include <QTextDocument>
 
 void MemoryMailbox::addAccount(const QString& server, const QString& user, const QString& password,
                                const QList<QByteArray>& messages) {
@@ -170,8 +171,10 @@ void MemoryMailbox::SaveMessage(const QString& path) {
     log(QStringLiteral("SaveMessage ") + path);
     m_savedPath.clear();
     QSaveFile file(path);
+    // The note is for this page only, as in the component.
+    const RemovalNote note = std::exchange(m_pageNote, {});
     if (m_current == 0 || m_failSaves || !file.open(QIODevice::WriteOnly) ||
-        !writeMessagePage(file, m_fetched, m_raw) || !file.commit()) {
+        !writeMessagePage(file, m_fetched, m_raw, note) || !file.commit()) {
         m_error = FileWriteFailed;
         return;
     }
@@ -232,6 +235,14 @@ QByteArray mailMessage(const QByteArray& from, const QByteArray& subject, const 
     raw += "From: " + from + "\r\nTo: me@home.example\r\nSubject: " + subject +
            "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n" + body;
     return raw;
+}
+
+QString shownText(const QString& tooltip) {
+    if (!Qt::mightBeRichText(tooltip))
+        return tooltip.simplified();
+    QTextDocument document;
+    document.setHtml(tooltip);
+    return document.toPlainText().simplified();
 }
 
 void fillGrid(ubGrid* grid, const QStringList& entries) {

@@ -73,6 +73,8 @@ public:
     void setPoppassword(const QString& password) override { m_password = password; }
     void Connect() override;
     int ErrorCode() override { return m_error; }
+    // No server, so no server's words.
+    QString errorString() override { return QString(); }
     int MessageCount() const override;
     QList<QByteArray> uniqueIds() const override;
     void planFetches(const QList<int>& numbers) override;
@@ -84,6 +86,7 @@ public:
     QString HeaderValue(const QString& name) const override { return m_parsed.header(name); }
     void SaveMessage(const QString& path) override;
     QString savedPath() const override { return m_savedPath; }
+    void setPageNote(const RemovalNote& note) override { m_pageNote = note; }
     void DeleteMessage() override;
     void Disconnect() override;
     void setAnalyzer(MessageAnalyzer analyzer) override { m_analyzer = std::move(analyzer); }
@@ -126,6 +129,7 @@ private:
     std::shared_ptr<const MessageAnalysis> m_analysis;
     int m_analysed = 0;
     QString m_savedPath;
+    RemovalNote m_pageNote;
     int m_error = 0;
     QStringList m_calls;
 };
@@ -152,6 +156,10 @@ public:
 QByteArray mailMessage(const QByteArray& from, const QByteArray& subject,
                        const QByteArray& body = "Hello.\r\n",
                        const QByteArray& received = QByteArray());
+
+// The text a tooltip shows the user, plain or rich, with one space for each run of blanks and
+// line breaks.
+QString shownText(const QString& tooltip);
 
 // Replaces the grid's rows by one row per entry.
 void fillGrid(ubGrid* grid, const QStringList& entries);

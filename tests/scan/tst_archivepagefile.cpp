@@ -1,10 +1,8 @@
-// Archive pages on disk: a page never takes the place of an earlier file, whether it is written
-// through a file made ahead or through a temporary file, and two writers after the same name both
-// keep their page. Nothing but the pages is left in the folder.
+// Archive pages on disk: a page never takes the place of an earlier file, and two writers after the
+// same name both keep their page. Nothing but the pages is left in the folder.
 #include "scan/archivepagefile.h"
 #include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
-#include "scan/sparefiles.h"
 #include "support/tempfolder.h"
 
 #include <QBuffer>
@@ -30,14 +28,6 @@ QByteArray pageOf(const QByteArray& raw) {
     return buffer.data();
 }
 
-bool canMakeSpares(const QString& folder) {
-    SpareFiles spares;
-    const int fd = spares.take(folder);
-    if (fd >= 0)
-        ::close(fd);
-    return fd >= 0;
-}
-
 QStringList filesIn(const TempFolder& folder) {
     return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
@@ -47,33 +37,20 @@ QStringList filesIn(const TempFolder& folder) {
 class TestArchivePageFile : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void aTakenNameIsNeverReplaced_data();
     void aTakenNameIsNeverReplaced();
-    void racingWritersEachKeepTheirPage_data();
     void racingWritersEachKeepTheirPage();
     void renamesNeverReplace_data();
     void renamesNeverReplace();
 };
 
-void TestArchivePageFile::aTakenNameIsNeverReplaced_data() {
-    QTest::addColumn<bool>("viaSpare");
-    QTest::newRow("through a file made ahead") << true;
-    QTest::newRow("through a temporary file") << false;
-}
-
 void TestArchivePageFile::aTakenNameIsNeverReplaced() {
-    QFETCH(bool, viaSpare);
     TempFolder folder;
-    if (viaSpare && !canMakeSpares(folder.path()))
-        QSKIP("The file system of the temporary folder cannot make unnamed files.");
     // Two earlier archives of the subject, the second made after the name was chosen.
     folder.write("Offer.html", "the first archive");
     folder.write("Offer (2).html", "the second archive");
 
-    SpareFiles spares;
     const QByteArray raw = mail("Offer");
-    const SavedPage saved = writeArchivePage(folder.file("Offer.html"), parseMessage(raw), raw,
-                                             viaSpare ? spares.take(folder.path()) : -1);
+    const SavedPage saved = writeArchivePage(folder.file("Offer.html"), parseMessage(raw), raw);
     QCOMPARE(saved.failure, QString());
     QCOMPARE(saved.path, folder.file("Offer (3).html"));
     QCOMPARE(folder.read("Offer.html"), QByteArray("the first archive"));
@@ -85,18 +62,10 @@ void TestArchivePageFile::aTakenNameIsNeverReplaced() {
     QVERIFY(!(QFile::permissions(saved.path) & others));
 }
 
-void TestArchivePageFile::racingWritersEachKeepTheirPage_data() {
-    aTakenNameIsNeverReplaced_data();
-}
-
 void TestArchivePageFile::racingWritersEachKeepTheirPage() {
     // Two writers (two copies of the program, say) archive a message of the same subject at the
     // same moment, both having found the name free.
-    QFETCH(bool, viaSpare);
     TempFolder folder;
-    if (viaSpare && !canMakeSpares(folder.path()))
-        QSKIP("The file system of the temporary folder cannot make unnamed files.");
-
     constexpr int kRounds = 25;
     constexpr int kWriters = 2;
     SavedPage saved[kRounds][kWriters];
@@ -105,13 +74,11 @@ void TestArchivePageFile::racingWritersEachKeepTheirPage() {
     };
     std::latch start(kWriters);
     const auto write = [&](int writer) {
-        SpareFiles spares;
         start.arrive_and_wait();
         for (int round = 0; round < kRounds; ++round) {
             const QString path = folder.file("Race " + QString::number(round) + ".html");
             const QByteArray message = raw(round, writer);
-            saved[round][writer] = writeArchivePage(path, parseMessage(message), message,
-                                                    viaSpare ? spares.take(folder.path()) : -1);
+            saved[round][writer] = writeArchivePage(path, parseMessage(message), message);
         }
     };
     std::thread other(write, 1);

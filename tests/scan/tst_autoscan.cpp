@@ -139,6 +139,10 @@ void TestAutoScan::requestsDuringAPassAreIgnored() {
     NoticeRecorder notices(w.form);
     bool refusedToReplace = false;
     notices.whileOpen = [&] {
+        // The timer ticks every few milliseconds from here on, so that its ticks fall due while
+        // the pass waits. Sooner, a tick could come due while the box's tick yields before the
+        // pass starts, and run the pass itself: a timer does not tick again inside its own tick.
+        w.form.Timer1->setInterval(5);
         // While the notice is open: a click, a tick, and the timer's own ticks.
         w.form.cmdscannow_Click();
         w.form.Timer1_Timer();
@@ -154,11 +158,9 @@ void TestAutoScan::requestsDuringAPassAreIgnored() {
             w.form.cmdscannow_Click();
     };
 
-    // Ticking the box with the counter at the interval runs the pass at once; the timer ticks
-    // every few milliseconds here, so that its ticks fall due while the pass waits.
+    // Ticking the box with the counter at the interval runs the pass at once.
     w.form.combominutes->setEditText("3");
     w.form.txtTimer->setText("3");
-    w.form.Timer1->setInterval(5);
     setCheckValue(w.form.checkautoscan, 1);
 
     QVERIFY(!w.form.isScanRunning());

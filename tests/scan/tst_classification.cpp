@@ -1,7 +1,7 @@
 // The row-by-row classification: outcomes, and the status texts in the order the window shows
 // them.
 #include "classificationcases.h"
-#include "scan/classification.h"
+#include "support/referenceclassifier.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // The list matcher and the fast classification, checked against the row-by-row classification.
 #include "classificationcases.h"
-#include "scan/classification.h"
 #include "scan/fastclassifier.h"
 #include "scan/listmatcher.h"
 #include "scan/pop3/parsedmessage.h"
 #include "support/corpus.h"
+#include "support/referenceclassifier.h"
 
 #include <QRandomGenerator>
 #include <QSet>
@@ -252,9 +252,7 @@ void TestFastClassifier::agreesOnTheMailCorpus() {
 
     QList<MessageFields> messages;
     for (const QString& file : files) {
-        QByteArray raw = corpus::readMessage(file);
-        if (raw.startsWith("From ")) // the mbox separator line is not part of the message
-            raw.remove(0, raw.indexOf('\n') + 1);
+        const QByteArray raw = corpus::readMessage(file);
         const ParsedMessage parsed = parseMessage(raw);
         messages.append({parsed.sender, parsed.subject, parsed.body, parsed.header(u"Received:")});
     }

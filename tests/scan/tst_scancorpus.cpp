@@ -71,7 +71,7 @@ void TestScanCorpus::removesExactlyThePredictedMessages() {
     QList<QByteArray> expectedLeft;
     int predicted = 0;
     for (const QString& file : files) {
-        const QByteArray raw = DovecotMailbox::stripMboxFromLine(corpus::readMessage(file));
+        const QByteArray raw = corpus::readMessage(file);
         messages.append(raw);
         // Parsed as the server serves it, with CRLF line ends.
         if (predictedSpam(parseMessage(withCrLf(raw))))

@@ -5,14 +5,14 @@
 // one-space entries. Once with the mailbox in memory, where every step can be watched, and once
 // through the test mail server, where the component asks for messages ahead.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
-#include "scan/classification.h"
 #include "scan/pop3/FreePOP.h"
 #include "scan/pop3/parsedmessage.h"
 #include "scanhelpers.h"
 #include "support/corpus.h"
 #include "support/dovecot.h"
+#include "support/referenceclassifier.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -55,8 +55,7 @@ Corpus loadCorpus() {
     const QStringList spam = corpus::messageFiles("spam-1");
     const QStringList ham = corpus::messageFiles("easy-ham-1").mid(0, 600);
     for (const QString& file : spam + ham) {
-        const QByteArray raw =
-            withCrLf(DovecotMailbox::stripMboxFromLine(corpus::readMessage(file)));
+        const QByteArray raw = withCrLf(corpus::readMessage(file));
         const ParsedMessage parsed = parseMessage(raw);
         if (spam.contains(file))
             c.spamFolder.append(int(c.raw.size()));

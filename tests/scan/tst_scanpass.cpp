@@ -2,7 +2,7 @@
 // (what is left on the server, the archive pages, the counters and stats.dat), and against a
 // scripted server for the faults a real one does not produce on demand.
 #include "app/frmMain.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 #include "scan/pop3/FreePOP.h"
 #include "scanhelpers.h"
 #include "support/demomail.h"
@@ -61,10 +61,16 @@ QByteArray withCrLf(QByteArray text) {
 }
 
 // No element of the message can take effect: its "<" all arrive escaped.
+// No script, image or frame of the message's, and no link but the page's own, which saves the
+// message from the page itself and loads nothing.
 bool runsNothing(const QByteArray& page) {
     const QByteArray lower = page.toLower();
     return !lower.contains("<script") && !lower.contains("<img") && !lower.contains("<iframe") &&
-           !lower.contains("onerror=\"") && !lower.contains("<a ");
+           !lower.contains("onerror=\"") && lower.count("<a ") == 1 &&
+           QRegularExpression("<a id=\"message-download\" download=\"[^\"<>]*\" "
+                              "href=\"data:message/rfc822;base64,[A-Za-z0-9+/=]*\">")
+               .match(QString::fromUtf8(page))
+               .hasMatch();
 }
 
 QStringList boxTexts(const ScriptedBoxes& boxes) {
@@ -117,7 +123,7 @@ void TestScanPass::scansRealMailboxes() {
     QCOMPARE(locked.messages().size(), 1);
     QVERIFY(empty.messages().isEmpty());
 
-    // The refused log-in shows nothing; each spam message one notice.
+    // The refused log-in brings up no box; each spam message one notice.
     QCOMPARE(boxTexts(boxes),
              QStringList({"Spam from\"Deals Desk\" <offers@bulk-offers.example>",
                           "Spam from\"Prize Notification\" <notice@claims-center.example>",
@@ -129,7 +135,11 @@ void TestScanPass::scansRealMailboxes() {
 
     QCOMPARE(w.form.txtEmailsBlockedCount->text(), "44");
     QCOMPARE(w.form.txttotalemailsever->text(), "1005");
-    QCOMPARE(w.form.Label17->text(), kClosing);
+    // The refused log-in is named after the closing text, with the server's own words.
+    const QString lockedAccount = locked.userName() + " on " + locked.server();
+    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: " + locked.userName());
+    QVERIFY(shownText(w.form.Label17->toolTip())
+                .contains(lockedAccount + ": the server refused the login name or the password: "));
     QCOMPARE(w.folder.read("stats.dat"),
              "0\r\n0\r\n0\r\n0\r\n44\r\n1005\r\n 0 \r\n5\r\n 1 \r\n 1 \r\n 1 \r\n 1 \r\n");
 
@@ -147,7 +157,16 @@ void TestScanPass::scansRealMailboxes() {
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(messageFromPage(pages[i]), withCrLf(spam[i]));
         QVERIFY(runsNothing(pages[i]));
+        // Each page says why, with the account it came from.
+        QVERIFY(pages[i].contains("<p id=\"removal-reason\">Removed as spam: "));
+        QVERIFY(pages[i].contains(QByteArray("<p id=\"removal-account\">From the mailbox " +
+                                             demo.userName().toUtf8() + " on ")));
     }
+    // The history names every page and the account that could not be checked.
+    const QByteArray log = w.folder.read("scan.log");
+    for (const QString& name : names)
+        QVERIFY2(log.contains(("\tSpamDeleted/" + name + "\r\n").toUtf8()), log.constData());
+    QVERIFY(log.contains(("\tnot checked\t" + lockedAccount + "\tthe server refused").toUtf8()));
 }
 
 void TestScanPass::archivesHostileMailSafely() {
@@ -173,9 +192,10 @@ void TestScanPass::archivesHostileMailSafely() {
 
     QVERIFY(box.messages().isEmpty());
     QCOMPARE(boxTexts(boxes), QStringList{"Spam from" + QString::fromLatin1(from)});
-    // Nothing was written outside the archive folder, whose one page stays inside it.
+    // Nothing was written outside the archive folder, whose one page stays inside it, but the
+    // counters and the history.
     QCOMPARE(QDir(w.folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList({"SpamDeleted", "stats.dat"}));
+             QStringList({"scan.log", "SpamDeleted", "stats.dat"}));
     const QStringList names =
         QDir(w.folder.file("SpamDeleted")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QCOMPARE(names.size(), 1);
@@ -263,7 +283,10 @@ void TestScanPass::droppedConnectionAndSilentServers() {
     QVERIFY(!slow.received().contains("QUIT"));
     // Every message number of the accounts that logged in counts: 2 + 3 + 1.
     QCOMPARE(w.form.txttotalemailsever->text(), "6");
-    QCOMPARE(w.form.Label17->text(), kClosing);
+    // The server that never greeted could not be checked; the others were logged into.
+    QCOMPARE(w.form.Label17->text(), kClosing + " - not checked: " + kUser);
+    QVERIFY(shownText(w.form.Label17->toolTip()).contains(kUser + " on " + silent.address()));
+    QVERIFY(shownText(w.form.Label17->toolTip()).contains("the server did not answer in time"));
     QVERIFY(boxes.shown().isEmpty());
 }
 

@@ -2,8 +2,8 @@
 // line and the keyword-check counter, the spam notice, the counters and stats.dat, list edits
 // made while a pass runs, and sizes beyond 16-bit counts.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scanhelpers.h"
 
 #include <QCheckBox>
@@ -253,6 +253,11 @@ void TestScanWindow::archiveFailureKeepsTheMessage() {
     QCOMPARE(notices.notices[0].box.text,
              "Spam fromX <x@spam.example>\r\nIt was kept on the server because its archive file "
              "could not be written.");
+    // The history says why it is still there.
+    QVERIFY(w.folder.read("scan.log")
+                .contains("\tkept\tme on pop.home.example\tX <x@spam.example>\toffer\tblacklist "
+                          "entry `spam.example` found in the sender\tthe archive file could not be "
+                          "written\r\n"));
 }
 
 void TestScanWindow::countersAndStatisticsAtTheEnd() {
@@ -327,7 +332,8 @@ void TestScanWindow::passesWithoutWork() {
         QVERIFY(w.pop->calls().isEmpty());
     }
     {
-        // Every log-in refused: skipped silently, without a log-out, but the pass ends as usual.
+        // Every log-in refused: skipped without a box and without a log-out, and the pass ends as
+        // usual, naming the accounts after its closing text.
         ScanWindow w;
         w.pop->addAccount(kServer, kUser, kPassword, {mailMessage("A <a@x>", "hi")});
         w.addAccountRow(kServer, kUser, "wrong");
@@ -336,7 +342,7 @@ void TestScanWindow::passesWithoutWork() {
         w.form.cmdscannow_Click();
         QCOMPARE(w.pop->calls(), QStringList({"Connect " + kServer, "Connect other.example"}));
         QCOMPARE(w.form.txttotalemailsever->text(), "0");
-        QCOMPARE(w.form.Label17->text(), kClosing);
+        QCOMPARE(w.form.Label17->text(), kClosing + " - 2 accounts not checked: me, me");
         QVERIFY(w.folder.exists("stats.dat"));
         QVERIFY(notices.notices.isEmpty());
     }

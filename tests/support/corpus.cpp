@@ -31,7 +31,14 @@ QStringList messageFiles(const QString& folder) {
 
 QByteArray readMessage(const QString& path) {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return f.open(QIODevice::ReadOnly) ? stripMboxFromLine(f.readAll()) : QByteArray();
+}
+
+QByteArray stripMboxFromLine(const QByteArray& raw) {
+    if (!raw.startsWith("From "))
+        return raw;
+    const qsizetype end = raw.indexOf('\n');
+    return end < 0 ? QByteArray() : raw.mid(end + 1);
 }
 
 } // namespace corpus

@@ -14,8 +14,12 @@ QString dataFolder();
 // The raw message files of one folder, sorted by name; empty when the corpus is missing.
 QStringList messageFiles(const QString& folder);
 
-// The raw bytes of one message file.
+// One message of the corpus: the bytes of its file without the mbox "From " separator line the
+// file starts with, which is not part of the message.
 QByteArray readMessage(const QString& path);
+
+// The message without a leading mbox "From " separator line (unchanged when there is none).
+QByteArray stripMboxFromLine(const QByteArray& raw);
 
 // The text to give QSKIP when the corpus is missing.
 inline constexpr char kMissing[] =

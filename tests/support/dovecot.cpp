@@ -78,6 +78,12 @@ QString DovecotMailbox::serverWrongName() const {
                : QStringLiteral("pop3s://%1:%2").arg(m_wrongNameHost).arg(m_tlsPort);
 }
 
+QByteArray DovecotMailbox::oauthKey() const {
+    QFile file(m_oauthKeyFile);
+    return !m_oauthKeyFile.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll().trimmed()
+                                                                       : QByteArray();
+}
+
 QByteArray DovecotMailbox::caCertificatePem() const {
     QFile file(m_caFile);
     return !m_caFile.isEmpty() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -145,6 +151,8 @@ bool DovecotMailbox::readState(const QString& folder) {
             m_mailUid = value.toInt();
         else if (key == "mail_gid")
             m_mailGid = value.toInt();
+        else if (key == "oauth_key")
+            m_oauthKeyFile = QString::fromUtf8(value);
     }
     if (m_host.isEmpty() || m_port == 0) {
         m_skipReason = "the state file of the test POP3 server is incomplete";
@@ -251,11 +259,4 @@ QList<QByteArray> DovecotMailbox::messages() const {
             result.append(f.readAll());
     }
     return result;
-}
-
-QByteArray DovecotMailbox::stripMboxFromLine(const QByteArray& raw) {
-    if (!raw.startsWith("From "))
-        return raw;
-    const qsizetype end = raw.indexOf('\n');
-    return end < 0 ? QByteArray() : raw.mid(end + 1);
 }

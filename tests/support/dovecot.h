@@ -14,7 +14,7 @@
 //     DovecotMailbox box;
 //     if (!box.available())
 //         QSKIP(box.skipReason());
-//     box.seed({DovecotMailbox::stripMboxFromLine(corpus::readMessage(file))});
+//     box.seed({corpus::readMessage(file)});
 //     ... scan the account box.server(), box.userName(), box.password() ...
 //     QCOMPARE(box.messages().size(), 0);
 //
@@ -51,6 +51,10 @@ public:
     QString serverWrongName() const;
     // The CA certificate (PEM) that issued the TLS server's certificate; empty when none.
     QByteArray caCertificatePem() const;
+    // The signing key of the fixture's OAuth 2.0 authorization server, which Dovecot asks about
+    // access tokens: a MockAuthorizationServer made with it hands out tokens that Dovecot takes
+    // for this mailbox's user. Empty when the fixture runs without OAuth 2.0.
+    QByteArray oauthKey() const;
     // How many times this mailbox's user has logged in over TLS so far, as the TLS server's log
     // tells (it may lag a moment behind the log-in: wait for it with QTRY_COMPARE).
     int encryptedLogins() const;
@@ -69,10 +73,6 @@ public:
     QString logFile() const;
     QString tlsLogFile() const;
 
-    // Messages of the mail corpus start with an mbox "From " separator line that is not part of
-    // the message: returns the message without it (unchanged when there is none).
-    static QByteArray stripMboxFromLine(const QByteArray& raw);
-
 private:
     bool readState(const QString& folder);
     bool claim();
@@ -85,6 +85,7 @@ private:
     quint16 m_tlsPort = 0;
     QString m_wrongNameHost;
     QString m_caFile;
+    QString m_oauthKeyFile;
     QString m_user;
     QString m_password;
     int m_mailUid = -1;

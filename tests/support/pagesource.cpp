@@ -56,3 +56,21 @@ std::optional<QByteArray> recoverPageSource(const QByteArray& page) {
     }
     return characters.toLatin1();
 }
+
+std::optional<QByteArray> recoverLinkedMessage(const QByteArray& page) {
+    const QByteArray start = "<a id=\"message-download\" download=\"";
+    const qsizetype at = page.indexOf(start);
+    const QByteArray href = " href=\"data:message/rfc822;base64,";
+    const qsizetype from = at < 0 ? -1 : page.indexOf(href, at + start.size());
+    if (from < 0)
+        return std::nullopt;
+    const qsizetype dataStart = from + href.size();
+    const qsizetype dataEnd = page.indexOf('"', dataStart);
+    if (dataEnd < 0)
+        return std::nullopt;
+    const auto decoded = QByteArray::fromBase64Encoding(page.mid(dataStart, dataEnd - dataStart),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return std::nullopt;
+    return *decoded;
+}

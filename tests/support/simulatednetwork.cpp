@@ -1,5 +1,6 @@
 #include "support/simulatednetwork.h"
 
+#include "scan/pop3/serveraddress.h"
 #include "scan/pop3/tlstrust.h"
 
 #include <QCoreApplication>
@@ -51,8 +52,9 @@ MemoryTransport::MemoryTransport(SimulatedNetwork& network, MemoryServer& server
     : m_network(network)
     , m_server(server) {}
 
-void MemoryTransport::open(const ServerAddress&) {
+void MemoryTransport::open(const ServerAddress& address) {
     m_open = true;
+    m_implicitTls = address.implicitTls;
     m_lastArrival = m_network.now();
     const std::weak_ptr<bool> alive = m_alive;
     // Reported from the network, never from inside the call.

@@ -71,7 +71,9 @@ public:
     virtual void aborted(MemoryTransport& transport) = 0;
 };
 
-// A connection in memory between the client and a MemoryServer. Plain only: no TLS.
+// A connection in memory between the client and a MemoryServer. No TLS is spoken: an address
+// with implicit TLS ("pop3s://") counts as encrypted from the first byte, since nobody is on the
+// way in memory, so that the log-ins that go over TLS only can be played; STLS is never offered.
 class MemoryTransport : public Pop3Transport {
     Q_OBJECT
 public:
@@ -82,7 +84,7 @@ public:
     void write(const QByteArray& bytes) override;
     QByteArray read() override;
     void abort() override;
-    bool isEncrypted() const override { return false; }
+    bool isEncrypted() const override { return m_implicitTls; }
     TlsFault tlsFault() const override;
 
     // The server end: bytes that reach the client at a time of the clock, in the order sent; and
@@ -100,6 +102,7 @@ private:
     MemoryServer& m_server;
     QByteArray m_inbox;
     bool m_open = false;
+    bool m_implicitTls = false;
     qint64 m_lastArrival = 0; // bytes never overtake bytes sent before them
     // Actions on the network outlive a transport the client let go of.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

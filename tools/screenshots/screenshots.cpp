@@ -1,12 +1,20 @@
 // Takes pictures of the program's windows for the README: fills a temporary program folder
 // with sample lists, starts the program as usual from its start form, and saves as PNG files
-// the main window on each page, the tray menu and the dialogs.
+// the main window on each page, the tray menu, the dialogs and the window after a pass in which
+// an account could not be checked. Also writes a sample archive page, archive-page.html, for a
+// browser to picture (scripts/screenshots does).
 // Usage: corvanta-screenshots <output folder>   (scripts/screenshots runs it on a virtual display)
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/frmStart.h"
 #include "app/modal.h"
+#include "app/ubGrid.h"
 #include "config/autostart.h"
+#include "scan/archivepagefile.h"
+#include "scan/pop3/messagepage.h"
+#include "scan/pop3/parsedmessage.h"
+#include "scan/pop3/pop3error.h"
+#include "scan/pop3/pop3mailbox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,9 +22,11 @@
 #include <QFile>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 
 #include <functional>
 
@@ -116,6 +126,87 @@ void shootDialogs(frmMain& main, Shooter& shooter) {
             qWarning("no dialog came up for %s", shot.name);
     }
 }
+// Mailboxes for the picture of a failing account, so that no server is reached: every log-in
+// works but the one of alice.b, whose password the server refuses; no mail is waiting.
+class PictureMailboxes : public Pop3Mailbox {
+public:
+    void setPophostname(const QString&) override {}
+    void setPopusername(const QString& username) override { m_user = username; }
+    void setPoppassword(const QString&) override {}
+    void Connect() override {
+        m_error = m_user == QStringLiteral("alice.b") ? LoginRefused : NoError;
+    }
+    int ErrorCode() override { return m_error; }
+    QString errorString() override {
+        return m_error == NoError ? QString()
+                                  : QStringLiteral("-ERR [AUTH] Authentication failed.");
+    }
+    int MessageCount() const override { return 0; }
+    QList<QByteArray> uniqueIds() const override { return {}; }
+    void planFetches(const QList<int>&) override {}
+    void FetchMessage(int) override { m_error = CommandRefused; }
+    void CompleteFetch() override { m_error = NoCurrentMessage; }
+    QString Sender() const override { return QString(); }
+    QString Subject() const override { return QString(); }
+    QString Body() const override { return QString(); }
+    QString HeaderValue(const QString&) const override { return QString(); }
+    void SaveMessage(const QString&) override { m_error = NoCurrentMessage; }
+    QString savedPath() const override { return QString(); }
+    void setPageNote(const RemovalNote&) override {}
+    void DeleteMessage() override { m_error = NoCurrentMessage; }
+    void Disconnect() override { m_error = NoError; }
+    void setAnalyzer(MessageAnalyzer) override {}
+    std::shared_ptr<const MessageAnalysis> analysis() const override { return nullptr; }
+
+private:
+    QString m_user;
+    int m_error = NoError;
+};
+
+// The main window after a pass in which an account could not be checked: as it is, and with the
+// tooltip of the account's row shown (taken from the screen, where the tooltip is).
+void shootFailingAccount(frmMain& main, Shooter& shooter, const QDir& out) {
+    main.replaceMailbox(std::make_unique<PictureMailboxes>());
+    main.SSTab1->setCurrentIndex(0);
+    main.cmdscannow_Click();
+    settle();
+    shooter.save(&main, "main-failing-account");
+
+    ubGrid* grid = main.gridAccounts;
+    const QModelIndex row = grid->model()->index(1, 1);
+    const QPoint at = grid->viewport()->mapToGlobal(grid->visualRect(row).center());
+    QToolTip::showText(at, row.data(Qt::ToolTipRole).toString(), grid);
+    settle();
+    if (QScreen* screen = main.screen()) {
+        QRect area = main.frameGeometry();
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->inherits("QTipLabel") && window->isVisible())
+                area |= window->frameGeometry().adjusted(0, 0, 8, 0);
+        }
+        const QString path = out.filePath(QStringLiteral("main-failing-account-row.png"));
+        if (!screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path))
+            qWarning("could not save %s", qPrintable(path));
+    }
+    QToolTip::hideText();
+}
+
+// An archive page as a removed message gets it, for a browser to picture.
+void writeSamplePage(const QDir& out) {
+    const QByteArray raw =
+        "Return-Path: <news@bulk-mailer.example>\r\n"
+        "From: \"Best Deals\" <news@bulk-mailer.example>\r\nTo: alice@example.org\r\n"
+        "Date: Wed, 01 May 2024 10:12:44 +0200\r\nSubject: Act now: 80% off everything\r\n"
+        "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
+        "Dear customer,\r\n\r\nOnly today: everything at 80% off. Act now!\r\n\r\n"
+        "<a href=\"http://bulk-mailer.example/offer\">Click here</a>\r\n";
+    const RemovalNote note{QStringLiteral("blacklist entry"), QStringLiteral("bulk-mailer.example"),
+                           QStringLiteral("the sender"), QStringLiteral("alice on pop.example.org"),
+                           QDateTime(QDate(2024, 5, 1), QTime(10, 15, 3), Qt::OffsetFromUTC, 7200)};
+    const SavedPage page = writeArchivePage(out.filePath(QStringLiteral("archive-page.html")),
+                                            parseMessage(raw), raw, note);
+    if (!page.failure.isEmpty())
+        qWarning("could not write the sample page: %s", qPrintable(page.failure));
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -144,5 +235,7 @@ int main(int argc, char* argv[]) {
     shootPages(main, shooter);
     shootTrayMenu(start, shooter);
     shootDialogs(main, shooter);
+    shootFailingAccount(main, shooter, out);
+    writeSamplePage(out);
     return shooter.failed() ? 1 : 0;
 }

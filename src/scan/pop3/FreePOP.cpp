@@ -7,7 +7,6 @@
 #include "scan/pop3/pop3transport.h"
 #include "scan/pop3/serveraddress.h"
 #include "scan/pop3/tlstrust.h"
-#include "scan/sparefiles.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -77,7 +76,8 @@ void FreePOP::Connect() {
     });
 
     closeLink();
-    if (hasLineBreak(m_username) || hasLineBreak(m_password)) {
+    // In a SASL message a control character would end the name early.
+    if (hasLineBreak(m_username) || hasLineBreak(m_password) || m_username.contains(QChar(1))) {
         // Sent as they are, these would let the text after the break pass as a command.
         fail(BadArgument, tr("The login name or the password contains a line break."));
         return;
@@ -97,8 +97,14 @@ void FreePOP::Connect() {
         fail(failure);
         return;
     }
-    const Pop3LoginResult session = logIn(m_connection, m_pipeline, *address,
-                                          {m_username, m_password}, m_tlsMemoryFile, deadline);
+    Pop3Credentials credentials{m_username, m_password, {}};
+    if (address->oauth && m_tokens) {
+        credentials.accessToken = [this, host = address->host, deadline](bool renew) {
+            return m_tokens->accessToken(host, m_username, renew, *m_waiter, deadline);
+        };
+    }
+    const Pop3LoginResult session =
+        logIn(m_connection, m_pipeline, *address, credentials, m_tlsMemoryFile, deadline);
     m_capabilities = session.capabilities;
     if (session.failure.failed()) {
         fail(session.failure);
@@ -200,6 +206,7 @@ void FreePOP::SaveMessage(const QString& path) {
         return;
     const auto done = qScopeGuard([this] { endOperation(); });
     m_savedPath.clear();
+    const RemovalNote note = std::exchange(m_pageNote, {});
 
     if (m_current == 0) {
         fail(NoCurrentMessage, pop3text::noCurrentMessage());
@@ -214,8 +221,8 @@ void FreePOP::SaveMessage(const QString& path) {
     SavedPage saved;
     if (m_raw.size() > kPageOnWorker) {
         const QFuture<SavedPage> page =
-            runInBackground(m_worker.get(), [path, message, raw = m_raw] {
-                return writeArchivePage(path, message, raw);
+            runInBackground(m_worker.get(), [path, message, raw = m_raw, note] {
+                return writeArchivePage(path, message, raw, note);
             });
         if (!awaitFuture(page, *m_waiter)) {
             fail(Interrupted, pop3text::quitting());
@@ -223,10 +230,7 @@ void FreePOP::SaveMessage(const QString& path) {
         }
         saved = page.result();
     } else {
-        if (!m_spares)
-            m_spares = std::make_unique<SpareFiles>();
-        saved =
-            writeArchivePage(path, message, m_raw, m_spares->take(QFileInfo(path).absolutePath()));
+        saved = writeArchivePage(path, message, m_raw, note);
     }
     if (!saved.failure.isEmpty()) {
         fail(FileWriteFailed, tr("Could not write \"%1\": %2").arg(path, saved.failure));
@@ -527,4 +531,10 @@ void FreePOP::fail(Error error, const QString& text) {
     // A server may echo what it was sent.
     if (!m_password.isEmpty())
         m_errorString.replace(m_password, QStringLiteral("***"));
+    if (m_tokens) {
+        for (const QString& secret : m_tokens->secrets()) {
+            if (!secret.isEmpty())
+                m_errorString.replace(secret, QStringLiteral("***"));
+        }
+    }
 }

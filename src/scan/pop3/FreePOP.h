@@ -1,12 +1,14 @@
 #pragma once
 
 #include "scan/eventloopwait.h"
+#include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
 #include "scan/pop3/pop3connection.h"
 #include "scan/pop3/pop3error.h"
 #include "scan/pop3/pop3mailbox.h"
 #include "scan/pop3/pop3pipeline.h"
 #include "scan/pop3/pop3replyreader.h"
+#include "scan/pop3/pop3tokensource.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -18,7 +20,6 @@
 #include <vector>
 
 class QThreadPool;
-class SpareFiles;
 
 // The POP3 client the scan uses: one connection and one current message at a time. This is its
 // facade, with the operations the scan pass calls and the error state; the work is done by the
@@ -69,7 +70,11 @@ class SpareFiles;
 // or encryption that was offered but does not come about, fails Connect before anything of the
 // login is sent; there is no falling back to the clear.
 //
-// The password never appears in errorString() or any other output.
+// An account whose server cell carries "+oauth2" in its scheme logs in with an OAuth 2.0 access
+// token from the token source (SASL XOAUTH2 or OAUTHBEARER, over TLS only) instead of USER and
+// PASS; a token the server refuses is renewed once and tried again.
+//
+// The password and the tokens never appear in errorString() or any other output.
 class FreePOP : public QObject, public Pop3Mailbox {
     Q_OBJECT
 public:
@@ -115,6 +120,9 @@ public:
     Pop3Limits limits() const { return m_pipeline.limits(); }
     // How connections are made; by default to real servers. For tests that play the server.
     void setTransportFactory(Pop3Connection::TransportFactory factory);
+    // Where accounts whose server cell ends its scheme in "+oauth2" get their access tokens (see
+    // serveraddress.h); without one such an account cannot log in.
+    void setTokenSource(std::shared_ptr<Pop3TokenSource> source) { m_tokens = std::move(source); }
 
     // Connects (encrypted where the server cell or the server asks for it), reads the greeting and
     // the capabilities, logs in with USER and PASS, reads the message count with STAT and the
@@ -125,7 +133,7 @@ public:
     // first waits for the answer to DELE.
     int ErrorCode() override;
     // A readable account of the last failure; empty after success. Waits as ErrorCode() does.
-    QString errorString();
+    QString errorString() override;
     // The number of messages STAT reported at Connect; 0 when not connected.
     int MessageCount() const override { return m_messageCount; }
     // The unique ids UIDL listed at Connect (see pop3uniqueids.h); empty without.
@@ -153,6 +161,7 @@ public:
     void SaveMessage(const QString& path) override;
     // The file the last SaveMessage wrote; empty when it failed.
     QString savedPath() const override { return m_savedPath; }
+    void setPageNote(const RemovalNote& note) override { m_pageNote = note; }
     // Marks the current message for deletion (DELE); it leaves the server at Disconnect. Returns
     // once DELE is on its way: ErrorCode() or errorString(), read before the next operation, wait
     // for the reply and report it; otherwise the reply is read in turn with the ones after it.
@@ -205,6 +214,7 @@ private:
     int m_timeout = 120;
     QString m_certificatesFolder;
     QString m_tlsMemoryFile;
+    std::shared_ptr<Pop3TokenSource> m_tokens;
 
     std::unique_ptr<EventLoopWait> m_waiter;
     Pop3Connection m_connection;
@@ -230,11 +240,10 @@ private:
     std::vector<Discarded> m_discarded;
     // The DELE commands of this session.
     std::vector<Pop3CommandPtr> m_deletions;
+    RemovalNote m_pageNote; // for the next page
     // Pages written since the last flush to disk; flushed before QUIT.
     QStringList m_unsyncedPages;
     QString m_savedPath;
-    // Files made ahead for the pages, where the file system can make them (made on first use).
-    std::unique_ptr<SpareFiles> m_spares;
     // One worker for parsing and for large pages: jobs run one after the other, in order.
     std::unique_ptr<QThreadPool> m_worker;
 

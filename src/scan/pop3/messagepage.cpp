@@ -1,5 +1,6 @@
 #include "scan/pop3/messagepage.h"
 
+#include "scan/archivename.h"
 #include "scan/pop3/parsedmessage.h"
 
 #include <QIODevice>
@@ -12,6 +13,10 @@ namespace {
 // The raw message is escaped and written in pieces of this size, so a large message never needs
 // a second full-size copy in memory.
 constexpr qsizetype kChunk = 64 * 1024;
+
+// The raw message goes into the download link in pieces of this size: a multiple of three bytes,
+// so that the base64 of the pieces strung together is the base64 of the whole.
+constexpr qsizetype kLinkChunk = 48 * 1024;
 
 // The entity each markup character is written as; null for every other byte.
 constexpr std::array<const char*, 256> kEntities = [] {
@@ -67,7 +72,83 @@ bool writeSource(QIODevice& device, const QByteArray& raw, bool utf8) {
     return true;
 }
 
+// The link that saves the raw message as an .eml file, named after the subject like the page.
+bool writeDownloadLink(QIODevice& device, const ParsedMessage& message, const QByteArray& raw) {
+    QString name = archiveFileName(message.subject);
+    name.chop(5); // ".html"
+    QByteArray start = "<p><a id=\"message-download\" download=\"" +
+                       escapeText(name + QStringLiteral(".eml")) +
+                       "\" href=\"data:message/rfc822;base64,";
+    if (device.write(start) != start.size())
+        return false;
+    for (qsizetype at = 0; at < raw.size(); at += kLinkChunk) {
+        const QByteArray encoded =
+            QByteArray::fromRawData(raw.constData() + at, std::min(kLinkChunk, raw.size() - at))
+                .toBase64();
+        if (device.write(encoded) != encoded.size())
+            return false;
+    }
+    const QByteArray end = "\">Save the original message</a> as an .eml file, which your mail "
+                           "program opens.</p>\n";
+    return device.write(end) == end.size();
+}
+
+// When the note has a time: "2024-05-01 10:15:03 +02:00".
+QString readableTime(const QDateTime& time) {
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) +
+           QLatin1Char(offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QByteArray removalBlock(const RemovalNote& note) {
+    if (note.isEmpty())
+        return QByteArray();
+    QByteArray block = "<div id=\"removal\">\n<p id=\"removal-reason\">Removed as spam: " +
+                       escapeText(note.check) + " <code class=\"entry\">" +
+                       escapeText(withVisibleControls(note.entry)) + "</code>";
+    if (!note.place.isEmpty())
+        block += " found in " + escapeText(note.place);
+    block += "</p>\n";
+    if (!note.account.isEmpty())
+        block +=
+            "<p id=\"removal-account\">From the mailbox " + escapeText(note.account) + "</p>\n";
+    if (note.time.isValid())
+        block +=
+            "<p id=\"removal-time\">Removed on " + escapeText(readableTime(note.time)) + "</p>\n";
+    block += "</div>\n";
+    return block;
+}
+
 } // namespace
+
+QString removalReasonText(const RemovalNote& note) {
+    if (note.isEmpty())
+        return QString();
+    QString text = note.check + QStringLiteral(" `") + note.entry + QLatin1Char('`');
+    if (!note.place.isEmpty())
+        text += QStringLiteral(" found in ") + note.place;
+    return text;
+}
+
+QString withVisibleControls(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            out += QStringLiteral("\\x") +
+                   QString::number(u, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        else if (u == 0x2028 || u == 0x2029)
+            out += QStringLiteral("\\u") + QString::number(u, 16);
+        else
+            out += c;
+    }
+    return out;
+}
 
 QByteArray escapeHtml(QByteArrayView text) {
     QByteArray out;
@@ -76,7 +157,8 @@ QByteArray escapeHtml(QByteArrayView text) {
     return out;
 }
 
-bool writeMessagePage(QIODevice& device, const ParsedMessage& message, const QByteArray& raw) {
+bool writeMessagePage(QIODevice& device, const ParsedMessage& message, const QByteArray& raw,
+                      const RemovalNote& note) {
     const bool utf8 = QByteArrayView(raw).isValidUtf8();
     const QString title =
         message.subject.isEmpty() ? QStringLiteral("(no subject)") : message.subject;
@@ -91,8 +173,15 @@ bool writeMessagePage(QIODevice& device, const ParsedMessage& message, const QBy
     head += "\">\n<title>" + escapeText(title) +
             "</title>\n"
             "<style>th{text-align:left;padding-right:1em}"
-            "pre{white-space:pre-wrap;word-wrap:break-word}</style>\n"
-            "</head>\n<body>\n<table>\n";
+            "pre{white-space:pre-wrap;word-wrap:break-word}"
+            // An entry's spaces count: none may be folded away.
+            "#removal{background:#fff4e5;border:1px solid #e0a040;padding:0 .6em}"
+            "code.entry{white-space:pre;background:#fde2b8}</style>\n"
+            "</head>\n<body>\n";
+    head += removalBlock(note);
+    if (device.write(head) != head.size() || !writeDownloadLink(device, message, raw))
+        return false;
+    head = "<table>\n";
     const struct {
         const char* label;
         const char* field;

@@ -24,6 +24,7 @@ enum Pop3Error {
     HostNameMismatch = 17,     // the certificate is valid but made out to another server
     StlsRefused = 18,          // the server offered STLS and then refused it
     EncryptionMissing = 19,    // no STLS where it was required or had been offered before
+    SignInNeeded = 20,         // an OAuth 2.0 account has no usable sign-in: sign in again
 };
 
 // A failed step: why, in a code and in words.

@@ -2,6 +2,7 @@
 
 #include "scan/pop3/pop3connection.h"
 #include "scan/pop3/pop3pipeline.h"
+#include "scan/pop3/pop3sasl.h"
 #include "scan/pop3/pop3texts.h"
 #include "scan/pop3/pop3uniqueids.h"
 #include "scan/pop3/serveraddress.h"
@@ -38,6 +39,8 @@ private:
     bool readSizes(Pop3CommandPtr list, int messages);
     void readUniqueIds(const Pop3CommandPtr& uidl, int messages);
     bool negotiateTls(const ServerAddress& address, const QString& tlsMemoryFile);
+    bool logInWithPassword(const Pop3Credentials& credentials);
+    bool logInWithToken(const Pop3Credentials& credentials);
     bool refuse(Pop3Error error, const QString& text);
     QString server() const { return m_connection.server(); }
 
@@ -60,16 +63,10 @@ Pop3LoginResult LogIn::run(const ServerAddress& address, const Pop3Credentials& 
     if (!askCapabilities() || !negotiateTls(address, tlsMemoryFile))
         return m_result;
 
-    Pop3CommandPtr reply = exchange("USER " + credentials.user.toUtf8());
-    if (reply && reply->positive)
-        reply = exchange("PASS " + credentials.password.toUtf8());
-    if (!reply)
+    const bool loggedIn =
+        address.oauth ? logInWithToken(credentials) : logInWithPassword(credentials);
+    if (!loggedIn)
         return m_result;
-    if (!reply->positive) {
-        refuse(LoginRefused, tr("%1 refused the log-in: %2")
-                                 .arg(server(), pop3text::serverWords(reply->statusText)));
-        return m_result;
-    }
 
     const Pop3CommandPtr stat = exchange("STAT");
     if (!stat)
@@ -111,6 +108,59 @@ Pop3LoginResult LogIn::run(const ServerAddress& address, const Pop3Credentials& 
     if (uidl)
         readUniqueIds(uidl, messages);
     return m_result;
+}
+
+bool LogIn::logInWithPassword(const Pop3Credentials& credentials) {
+    Pop3CommandPtr reply = exchange("USER " + credentials.user.toUtf8());
+    if (reply && reply->positive)
+        reply = exchange("PASS " + credentials.password.toUtf8());
+    if (!reply)
+        return false;
+    if (!reply->positive)
+        return refuse(LoginRefused, tr("%1 refused the log-in: %2")
+                                        .arg(server(), pop3text::serverWords(reply->statusText)));
+    return true;
+}
+
+// AUTH with the access token, only over an encrypted connection and only with a mechanism the
+// server lists. A token the server refuses may have expired before its time or been withdrawn:
+// a new one is fetched and tried once before the log-in counts as refused.
+bool LogIn::logInWithToken(const Pop3Credentials& credentials) {
+    if (!m_connection.isEncrypted())
+        return refuse(EncryptionMissing,
+                      tr("%1 is not encrypted, so the OAuth 2.0 sign-in was not sent: it goes "
+                         "over TLS only. Use \"pop3s+oauth2://\" or a server that offers STLS.")
+                          .arg(server()));
+    const std::optional<SaslMechanism> mechanism = chooseOAuthMechanism(m_result.capabilities);
+    if (!mechanism)
+        return refuse(LoginRefused, tr("%1 does not offer an OAuth 2.0 log-in (SASL XOAUTH2 or "
+                                       "OAUTHBEARER).")
+                                        .arg(server()));
+    if (!credentials.accessToken)
+        return refuse(SignInNeeded,
+                      tr("No OAuth 2.0 sign-in is set up for %1: sign in again.").arg(server()));
+    SaslOutcome outcome;
+    for (const bool renew : {false, true}) {
+        const Pop3Token token = credentials.accessToken(renew);
+        if (token.failure.failed()) {
+            m_result.failure = token.failure;
+            return false;
+        }
+        outcome = saslAuthenticate(m_connection, m_pipeline, *mechanism, credentials.user,
+                                   token.accessToken, m_deadline);
+        if (outcome.kind == SaslOutcome::Kind::Accepted)
+            return true;
+        if (outcome.kind == SaslOutcome::Kind::Failed) {
+            m_result.failure = outcome.failure;
+            return false;
+        }
+    }
+    QString words = pop3text::serverWords(outcome.serverWords);
+    if (!outcome.challenge.isEmpty())
+        words += QLatin1String(" (") + outcome.challenge + QLatin1Char(')');
+    return refuse(LoginRefused,
+                  tr("%1 refused the OAuth 2.0 sign-in: %2. If this goes on, sign in again.")
+                      .arg(server(), words));
 }
 
 // Puts the command in line without waiting for its reply; null, with the log-in failed, when it

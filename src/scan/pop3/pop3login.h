@@ -1,11 +1,14 @@
 #pragma once
 
 #include "scan/pop3/pop3error.h"
+#include "scan/pop3/pop3tokensource.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class Pop3Connection;
 class Pop3Pipeline;
@@ -16,6 +19,9 @@ struct ServerAddress;
 struct Pop3Credentials {
     QString user;
     QString password;
+    // For an account that signs in with OAuth 2.0: the access token, a new one when renew is set
+    // (the server refused the last).
+    std::function<Pop3Token(bool renew)> accessToken;
 };
 
 // What a log-in found out.
@@ -33,10 +39,11 @@ struct Pop3LoginResult {
 
 // Sets up the session on a connection that has just opened: reads the greeting, asks for the
 // capabilities (CAPA), switches to TLS with STLS where the server offers it, logs in with USER and
-// PASS, counts the messages with STAT, and with a server that announces PIPELINING lists their
-// sizes (LIST) for the pipeline. Then it asks for the messages' unique ids (UIDL), together with
-// LIST where the server pipelines; a server that cannot give them is simply left without, the
-// log-in does not fail for it.
+// PASS (or, for an OAuth 2.0 account, with AUTH and an access token; see logInWithToken), counts
+// the messages with STAT, and with a server that announces PIPELINING lists their sizes (LIST) for
+// the pipeline. Then it asks for the messages' unique ids (UIDL), together with LIST where the
+// server pipelines; a server that cannot give them is simply left without, the log-in does not
+// fail for it.
 //
 // Once STLS was offered there is no carrying on in the clear, since an attacker on the way could
 // make the upgrade fail on purpose. For the same reason a server that must encrypt (a

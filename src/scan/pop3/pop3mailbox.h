@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
 
 #include <QByteArray>
@@ -43,6 +44,8 @@ public:
     // 0 after a successful operation, one of Pop3Error after a failed one. It may wait for the
     // answer to an earlier DeleteMessage, so it is not const.
     virtual int ErrorCode() = 0;
+    // A readable account of the last failure (never holding the password); empty after success.
+    virtual QString errorString() = 0;
     // The number of waiting messages; 0 when not connected.
     virtual int MessageCount() const = 0;
     // The unique id of every waiting message (UIDL), message 1 at index 0, as the server listed
@@ -64,6 +67,8 @@ public:
     // taken by then; savedPath() tells which.
     virtual void SaveMessage(const QString& path) = 0;
     virtual QString savedPath() const = 0;
+    // What the next SaveMessage's page says about why the message was removed; used once.
+    virtual void setPageNote(const RemovalNote& note) = 0;
     virtual void DeleteMessage() = 0;
     virtual void Disconnect() = 0;
 

@@ -115,6 +115,8 @@ void Pop3Pipeline::readReplies() {
         if (!command.armed) {
             if (command.kind == Pop3Command::Reply::MultiLine)
                 m_reader.expectMultiLine(command.sizeBound);
+            else if (command.kind == Pop3Command::Reply::Sasl)
+                m_reader.expectSasl();
             else
                 m_reader.expectStatus();
             command.armed = true;
@@ -124,6 +126,7 @@ void Pop3Pipeline::readReplies() {
             return;
         if (outcome == Pop3ReplyReader::Outcome::Complete) {
             command.positive = m_reader.isPositive();
+            command.continuation = m_reader.isContinuation();
             command.statusText = m_reader.statusText();
             if (command.kind == Pop3Command::Reply::MultiLine && command.positive) {
                 command.body = m_reader.takeBody();

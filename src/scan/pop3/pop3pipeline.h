@@ -25,7 +25,8 @@ struct Pop3Deadline {
 // A command of the open session: sent, or waiting its turn; then its reply, or the failure that
 // took its place.
 struct Pop3Command {
-    enum class Reply { Status, MultiLine };
+    // Sasl: a status line or a SASL continuation, for AUTH and the answers to its challenges.
+    enum class Reply { Status, MultiLine, Sasl };
 
     QByteArray line; // empty for the greeting, which is read without a command
     Reply kind = Reply::Status;
@@ -41,6 +42,7 @@ struct Pop3Command {
     bool armed = false; // the reader expects this command's reply
     bool done = false;
     bool positive = false;
+    bool continuation = false; // the reply was a SASL challenge (statusText holds its base64)
     QByteArray statusText;
     QByteArray body;
     Pop3Failure failure; // set when no usable reply came (message too large, connection lost...)

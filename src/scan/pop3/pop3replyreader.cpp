@@ -20,10 +20,27 @@ qsizetype announcedSize(QByteArrayView text) {
     return text.first(end).toLongLong();
 }
 
+// RFC 4648 base64 with its padding: what a SASL challenge must be.
+bool isBase64(QByteArrayView text) {
+    if (text.size() % 4 != 0)
+        return false;
+    const qsizetype padding = text.endsWith("==") ? 2 : text.endsWith("=") ? 1 : 0;
+    for (qsizetype i = 0; i < text.size() - padding; ++i) {
+        const char c = text[i];
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '+' || c == '/';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void Pop3ReplyReader::expectStatus() {
     m_state = State::Status;
+    m_allowContinuation = false;
+    m_continuation = false;
     m_positive = false;
     m_statusText.clear();
     m_body.clear();
@@ -34,6 +51,11 @@ void Pop3ReplyReader::expectMultiLine(qsizetype maxSize) {
     expectStatus();
     m_state = State::MultiStatus;
     m_maxSize = maxSize >= 0 ? std::min(maxSize, m_limits.maxMessageSize) : m_limits.maxMessageSize;
+}
+
+void Pop3ReplyReader::expectSasl() {
+    expectStatus();
+    m_allowContinuation = true;
 }
 
 void Pop3ReplyReader::append(const QByteArray& bytes) {
@@ -98,6 +120,14 @@ Pop3ReplyReader::Outcome Pop3ReplyReader::readStatus() {
     } else if (startsWithNoCase(line, "-ERR")) {
         m_positive = false;
         text = line.sliced(4);
+    } else if (m_allowContinuation && line.startsWith('+') &&
+               (line.size() == 1 || (line[1] == ' ' && isBase64(line.sliced(2))))) {
+        // "+" alone stands for an empty challenge, as some servers send it.
+        m_positive = false;
+        m_continuation = true;
+        m_statusText = line.sliced(qMin<qsizetype>(2, line.size())).toByteArray();
+        compact();
+        return Outcome::Complete;
     } else {
         return fail(Fault::GarbageStatus);
     }

@@ -29,6 +29,10 @@ struct Pop3Limits {
 // reply. The reply ends at CR LF "." CR LF only, and a leading dot is removed only at the start of
 // a CR LF line. A status line must end in CR LF too: one that ends in a bare LF comes from a
 // server whose message lines cannot be framed safely either, and fails with BareLineFeed.
+//
+// During a SASL exchange (AUTH) the server may also answer with a continuation: "+", a space and
+// a base64 challenge. That line is taken only where the command expects it (expectSasl); anywhere
+// else it is not POP3 and fails with GarbageStatus, as does a continuation that is not base64.
 class Pop3ReplyReader {
 public:
     enum class Outcome {
@@ -54,6 +58,8 @@ public:
     // The next reply is a status line followed, when positive, by message lines up to ".". A
     // maxSize of 0 or more bounds this message more tightly than the limits do.
     void expectMultiLine(qsizetype maxSize = -1);
+    // The next reply is a status line or a SASL continuation ("+ <base64>").
+    void expectSasl();
 
     // Adds received bytes; advance() parses them.
     void append(const QByteArray& bytes);
@@ -65,6 +71,9 @@ public:
     qsizetype pendingSize() const { return m_pending.size() - m_pos; }
 
     bool isPositive() const { return m_positive; }
+    // The reply was a SASL continuation; statusText() then holds its base64 challenge (possibly
+    // empty) and isPositive() is false.
+    bool isContinuation() const { return m_continuation; }
     // The status line after "+OK" or "-ERR", without its line end, as the server sent it.
     const QByteArray& statusText() const { return m_statusText; }
     // The message lines of a completed multi-line reply; the reader keeps no copy.
@@ -97,6 +106,8 @@ private:
     qsizetype m_pos = 0;
     qsizetype m_searchFrom = 0; // no LF (or, in message lines, no CR LF) before this offset
     bool m_positive = false;
+    bool m_allowContinuation = false; // the reply expected may be a SASL continuation
+    bool m_continuation = false;
     QByteArray m_statusText;
     QByteArray m_body;
     qsizetype m_maxSize = 0; // the bound on the message of the reply at hand

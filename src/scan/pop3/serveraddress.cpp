@@ -68,7 +68,12 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
 
     const qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
     if (schemeEnd >= 0) {
-        const QStringView scheme = QStringView(text).left(schemeEnd);
+        QStringView scheme = QStringView(text).left(schemeEnd);
+        const QLatin1String oauthSuffix("+oauth2");
+        if (scheme.endsWith(oauthSuffix, Qt::CaseInsensitive)) {
+            address.oauth = true;
+            scheme.chop(oauthSuffix.size());
+        }
         if (scheme.compare(QLatin1String("pop3s"), Qt::CaseInsensitive) == 0) {
             address.implicitTls = true;
             address.port = kPop3sPort;
@@ -103,4 +108,24 @@ std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 def
         address.requireStls = false;
     }
     return address;
+}
+
+QString oauthServerCell(const QString& cell) {
+    const QString text = cell.trimmed();
+    const qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
+    if (schemeEnd >= 0) {
+        if (QStringView(text).left(schemeEnd).endsWith(QLatin1String("+oauth2"),
+                                                       Qt::CaseInsensitive))
+            return text;
+        return text.left(schemeEnd) + QLatin1String("+oauth2") + text.mid(schemeEnd);
+    }
+    const std::optional<ServerAddress> address = parseServerAddress(text, 0);
+    const bool hasPort = address && address->port != 0;
+    // In a URL an IPv6 address is bracketed.
+    const QString authority =
+        address && address->host.contains(QLatin1Char(':')) && !text.startsWith(QLatin1Char('['))
+            ? QLatin1Char('[') + text + QLatin1Char(']')
+            : text;
+    return (hasPort ? QLatin1String("pop3+oauth2://") : QLatin1String("pop3s+oauth2://")) +
+           authority;
 }

@@ -13,6 +13,9 @@ struct ServerAddress {
     // Starts in the clear, and the server must switch to TLS with STLS before the log-in: one
     // that does not offer it is not logged into. Never set together with implicitTls.
     bool requireStls = false;
+    // Logs in with OAuth 2.0 (SASL XOAUTH2 or OAUTHBEARER and an access token) instead of a
+    // password; the token is only ever sent encrypted.
+    bool oauth = false;
 };
 
 // The port of POP3 over implicit TLS; a server reached on it is always spoken to encrypted.
@@ -25,6 +28,8 @@ inline constexpr quint16 kPop3Port = 110;
 //   host, host:port, [address], [address]:port       (brackets for IPv6 addresses)
 //   pop3://host[:port], pop3s://host[:port],         (the scheme in any letter case; the host may
 //   pop3+stls://host[:port]                           be bracketed; one trailing "/" is allowed)
+// Each scheme may end in "+oauth2" ("pop3s+oauth2://", "pop3+oauth2://", "pop3+stls+oauth2://"):
+// the account signs in with OAuth 2.0, and otherwise the scheme means what it means without it.
 // A bare address with more than one colon is taken as an IPv6 host without a port. Blanks around
 // the cell are ignored. Without a port, "pop3s://" means port 995, "pop3+stls://" port 110 and
 // every other form the given default. "pop3s://" and port 995 mean implicit TLS; "pop3+stls://"
@@ -33,3 +38,9 @@ inline constexpr quint16 kPop3Port = 110;
 // from 1 to 65535, an unknown scheme, a stray or unclosed bracket, a path or a user name in the
 // URL forms.
 std::optional<ServerAddress> parseServerAddress(const QString& cell, quint16 defaultPort);
+
+// The server cell of an account that signs in with OAuth 2.0, made from the cell as the user typed
+// it: a scheme gets "+oauth2" ("pop3s://h" becomes "pop3s+oauth2://h"), a host with a port becomes
+// "pop3+oauth2://host:port", and a bare host "pop3s+oauth2://host", since the providers serve
+// POP3 over TLS on port 995. A cell that already signs in with OAuth 2.0 is returned as it is.
+QString oauthServerCell(const QString& cell);

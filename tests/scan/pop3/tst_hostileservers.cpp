@@ -3,8 +3,8 @@
 // that should not be. A session that breaks is abandoned without QUIT, so even the deletion
 // marks made before the break do not take effect.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scan/module_scan.h"
 #include "scan/pop3/FreePOP.h"
 #include "support/scriptedpop3server.h"
@@ -35,6 +35,15 @@ QByteArray bodyOf(int bytes) {
     while (body.size() < bytes)
         body += "0123456789012345678901234567890123456789012345678901234567890123456789\r\n";
     return body;
+}
+
+// A mailbox of one spam message, which a pass removes as usual.
+void oneSpamRemoved(ScriptedPop3Server& server) {
+    server.login(kUser, kPassword, 1)
+        .message(1, spam("next"))
+        .expectLine(QStringLiteral("DELE 1"))
+        .reply("+OK marked")
+        .quit();
 }
 
 // A window with one account per server, its blacklist holding the spam senders' domain.
@@ -128,11 +137,7 @@ void TestHostileServers::passSurvivesAndDeletesNothing() {
     // The next account is scanned as usual.
     ScriptedPop3Server next;
     QVERIFY(next.listen());
-    next.login(kUser, kPassword, 1)
-        .message(1, spam("next"))
-        .expectLine(QStringLiteral("DELE 1"))
-        .reply("+OK marked")
-        .quit();
+    oneSpamRemoved(next);
 
     TempFolder folder;
     frmMain form(folder.path());
@@ -142,15 +147,7 @@ void TestHostileServers::passSurvivesAndDeletesNothing() {
     limits.maxMessageLine = 1000;
     form.FreePOP1->setLimits(limits);
     form.FreePOP1->setPoptimeout(kTimeoutSeconds);
-    form.gridAccounts->setCols(3);
-    for (const ScriptedPop3Server* server : {&hostile, &next}) {
-        form.gridAccounts->addrow(server->address());
-        const int row = form.gridAccounts->rows();
-        form.gridAccounts->setCelltext(row, 2, kUser);
-        form.gridAccounts->setCelltext(row, 3, kPassword);
-    }
-    form.gridblacklist->addrow(QStringLiteral("bulk-offers.example"));
-    setCheckValue(form.checkblacklist, 1);
+    addAccounts(form, {&hostile, &next});
 
     QElapsedTimer clock;
     clock.start();
@@ -189,12 +186,7 @@ void TestHostileServers::lostDeleteAnswerDeletesNothing() {
     frmMain form(folder.path());
     ScriptedBoxes boxes;
     form.FreePOP1->setPoptimeout(kTimeoutSeconds);
-    form.gridAccounts->setCols(3);
-    form.gridAccounts->addrow(server.address());
-    form.gridAccounts->setCelltext(1, 2, kUser);
-    form.gridAccounts->setCelltext(1, 3, kPassword);
-    form.gridblacklist->addrow(QStringLiteral("bulk-offers.example"));
-    setCheckValue(form.checkblacklist, 1);
+    addAccounts(form, {&server});
 
     QElapsedTimer clock;
     clock.start();
@@ -291,11 +283,7 @@ void TestHostileServers::bareLineFeedServerFailsAtOnce() {
     sloppy.send("+OK POP3 server ready\n").stall();
     ScriptedPop3Server next;
     QVERIFY(next.listen());
-    next.login(kUser, kPassword, 1)
-        .message(1, spam("next"))
-        .expectLine(QStringLiteral("DELE 1"))
-        .reply("+OK marked")
-        .quit();
+    oneSpamRemoved(next);
 
     TempFolder folder;
     frmMain form(folder.path());

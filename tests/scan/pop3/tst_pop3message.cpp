@@ -8,18 +8,31 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+Q_DECLARE_METATYPE(RemovalNote)
+
 namespace {
 
 QByteArray withHeaders(const QByteArray& headers, const QByteArray& body) {
     return "From: sender@example.com\r\n" + headers + "\r\n" + body;
 }
 
-QByteArray pageOf(const QByteArray& raw) {
+QByteArray pageOf(const QByteArray& raw, const RemovalNote& note = {}) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
-    if (!writeMessagePage(buffer, parseMessage(raw), raw))
+    if (!writeMessagePage(buffer, parseMessage(raw), raw, note))
         return QByteArray();
     return buffer.data();
+}
+
+// The text of the element with this id on the page: what lies between its start tag and the
+// next end tag of its kind.
+QByteArray elementText(const QByteArray& page, const QByteArray& tag, const QByteArray& id) {
+    const QByteArray start = "<" + tag + " id=\"" + id + "\">";
+    const qsizetype from = page.indexOf(start);
+    if (from < 0)
+        return "(missing)";
+    const qsizetype textStart = from + start.size();
+    return page.mid(textStart, page.indexOf(QByteArray("</" + tag + ">"), textStart) - textStart);
 }
 
 } // namespace
@@ -38,6 +51,8 @@ private Q_SLOTS:
     void survivesGarbage();
     void pageEscapesAndKeepsTheSource_data();
     void pageEscapesAndKeepsTheSource();
+    void pageSaysWhyTheMessageWasRemoved_data();
+    void pageSaysWhyTheMessageWasRemoved();
     void parsesTheCorpus_data();
     void parsesTheCorpus();
 };
@@ -263,29 +278,35 @@ void TestPop3Message::survivesGarbage() {
     const ParsedMessage parsed = parseMessage(raw);
     if (!word.isEmpty())
         QVERIFY2(parsed.body.contains(word), qPrintable(parsed.body.left(200)));
-    // Whatever the input, the page round-trips it.
-    QCOMPARE(recoverPageSource(pageOf(raw)).value_or("(not a page)"), raw);
+    // Whatever the input, the page round-trips it, in its text and through its link (which is
+    // written in pieces: the random bytes take more than one).
+    const QByteArray page = pageOf(raw);
+    QCOMPARE(recoverPageSource(page).value_or("(not a page)"), raw);
+    QCOMPARE(recoverLinkedMessage(page).value_or("(no link)"), raw);
 }
 
 void TestPop3Message::pageEscapesAndKeepsTheSource_data() {
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<bool>("utf8");
+    QTest::addColumn<QByteArray>("download"); // the link's file name as the page holds it
 
     QTest::newRow("markup and entities")
         << QByteArray("From: \"Evil\" <evil@example.com>\r\nTo: <victim@example.com>\r\n"
                       "Subject: <script>alert('s')</script>\r\nContent-Type: text/html\r\n\r\n"
                       "</pre><script>alert(\"x\")</script><img src=x onerror=alert(1)>\r\n"
                       "&amp; &lt; &#39; &quot; & ' \"\r\n")
-        << true;
+        << true << QByteArray("_script_alert(&#39;s&#39;)__script_.eml");
     QTest::newRow("8-bit Latin-1")
-        << QByteArray("Subject: caf\xe9\r\n\r\nna\xefve </PRE> \x80\x9f\xa0\xff end\r\n") << false;
+        << QByteArray("Subject: caf\xe9\r\n\r\nna\xefve </PRE> \x80\x9f\xa0\xff end\r\n") << false
+        << QByteArray("caf\xc3\xa9.eml");
     QTest::newRow("nul, lone CR and LF")
-        << QByteArray("Subject: x\r\n\r\na\0b\rc\nd\r\n", 21) << true;
+        << QByteArray("Subject: x\r\n\r\na\0b\rc\nd\r\n", 21) << true << QByteArray("x.eml");
 }
 
 void TestPop3Message::pageEscapesAndKeepsTheSource() {
     QFETCH(QByteArray, raw);
     QFETCH(bool, utf8);
+    QFETCH(QByteArray, download);
 
     const QByteArray page = pageOf(raw);
     QVERIFY(!page.isEmpty());
@@ -300,8 +321,70 @@ void TestPop3Message::pageEscapesAndKeepsTheSource() {
     QCOMPARE(lower.count("<title>"), 1);
     QVERIFY(!lower.contains("<script"));
     QVERIFY(!lower.contains("<img"));
+    QCOMPARE(lower.count("<a "), 1);
 
     QCOMPARE(recoverPageSource(page).value_or("(not a page)"), raw);
+    // The link saves the very same bytes, named after the subject with what may not stand in a
+    // file name replaced.
+    QCOMPARE(recoverLinkedMessage(page).value_or("(no link)"), raw);
+    QVERIFY(page.contains(QByteArray("download=\"" + download + "\" href=")));
+}
+
+void TestPop3Message::pageSaysWhyTheMessageWasRemoved_data() {
+    QTest::addColumn<RemovalNote>("note");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<QByteArray>("account");
+    QTest::addColumn<QByteArray>("time");
+
+    const QDateTime summer(QDate(2024, 5, 1), QTime(10, 15, 3), Qt::OffsetFromUTC, 2 * 3600);
+    QTest::newRow("blacklist entry with markup characters")
+        << RemovalNote{"blacklist entry", "<b>\"x\"</b> & 'y'@spam.example", "the sender",
+                       "me<script> on pop.example.org", summer}
+        << QByteArray(
+               "Removed as spam: blacklist entry <code class=\"entry\">&lt;b&gt;&quot;x&quot;"
+               "&lt;/b&gt; &amp; &#39;y&#39;@spam.example</code> found in the sender")
+        << QByteArray("From the mailbox me&lt;script&gt; on pop.example.org")
+        << QByteArray("Removed on 2024-05-01 10:15:03 +02:00");
+    // A line break cannot be typed into an entry, but a list file may hold other controls.
+    QTest::newRow("keyword in the subject with control characters")
+        << RemovalNote{"keyword", QString::fromUtf8("click\x01\there\x7f\u2028\xc2\x85"),
+                       "the subject", "a on b", summer.toOffsetFromUtc(-(5 * 3600 + 1800))}
+        << QByteArray("Removed as spam: keyword <code class=\"entry\">click\\x01\\x09here\\x7F"
+                      "\\u2028\\x85</code> found in the subject")
+        << QByteArray("From the mailbox a on b")
+        << QByteArray("Removed on 2024-05-01 02:45:03 -05:30");
+    QTest::newRow("keyword in the body, its spaces and letters as typed")
+        << RemovalNote{"keyword", "  Free  MONEY ", "the body", "alice on pop3s://mail.example",
+                       summer}
+        << QByteArray("Removed as spam: keyword <code class=\"entry\">  Free  MONEY </code> found "
+                      "in the body")
+        << QByteArray("From the mailbox alice on pop3s://mail.example")
+        << QByteArray("Removed on 2024-05-01 10:15:03 +02:00");
+}
+
+void TestPop3Message::pageSaysWhyTheMessageWasRemoved() {
+    QFETCH(RemovalNote, note);
+    QFETCH(QByteArray, reason);
+    QFETCH(QByteArray, account);
+    QFETCH(QByteArray, time);
+    const QByteArray raw = withHeaders("Subject: </pre><b>hi</b>\r\n", "body <i>x</i>\r\n");
+
+    const QByteArray page = pageOf(raw, note);
+    QCOMPARE(elementText(page, "p", "removal-reason"), reason);
+    QCOMPARE(elementText(page, "p", "removal-account"), account);
+    QCOMPARE(elementText(page, "p", "removal-time"), time);
+    // Above the message, its headers and the link; none of it adds markup of its own.
+    const qsizetype block = page.indexOf("<div id=\"removal\">");
+    QVERIFY(block > 0);
+    QVERIFY(block < page.indexOf("<table>"));
+    QVERIFY(block < page.indexOf("<a id=\"message-download\""));
+    const QByteArray plain = pageOf(raw, {"keyword", "x", "the body", "a", note.time});
+    QCOMPARE(page.count('<'), plain.count('<'));
+    QCOMPARE(recoverPageSource(page).value_or("(not a page)"), raw);
+    QCOMPARE(recoverLinkedMessage(page).value_or("(no link)"), raw);
+
+    // A page without a note has no such block.
+    QVERIFY(!pageOf(raw).contains("id=\"removal"));
 }
 
 void TestPop3Message::parsesTheCorpus_data() {
@@ -318,10 +401,7 @@ void TestPop3Message::parsesTheCorpus() {
 
     QHash<QString, ParsedMessage> byNumber;
     for (const QString& file : files) {
-        QByteArray raw = corpus::readMessage(file);
-        // The mailbox separator line is not part of the message.
-        if (raw.startsWith("From "))
-            raw.remove(0, raw.indexOf('\n') + 1);
+        const QByteArray raw = corpus::readMessage(file);
         const ParsedMessage parsed = parseMessage(raw);
         QVERIFY2(!parsed.sender.trimmed().isEmpty(), qPrintable(file));
         QVERIFY2(!parsed.headers.isEmpty(), qPrintable(file));

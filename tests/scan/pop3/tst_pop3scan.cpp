@@ -1,8 +1,8 @@
 // A scan through the main window over encrypted accounts on the test Dovecot: one on pop3s://,
 // one upgraded with STLS, and one whose certificate names another server, which is skipped.
 #include "app/frmMain.h"
+#include "app/ubGrid.h"
 #include "config/checkvalue.h"
-#include "config/ubGrid.h"
 #include "scan/module_scan.h"
 #include "support/dovecot.h"
 #include "support/tempfolder.h"

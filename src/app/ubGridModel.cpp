@@ -1,4 +1,4 @@
-#include "config/ubGridModel.h"
+#include "app/ubGridModel.h"
 
 #include <algorithm>
 
@@ -130,9 +130,25 @@ int ubGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ubGridModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
         return QVariant();
-    return cell(index.row(), index.column());
+    if (role == Qt::DisplayRole)
+        return cell(index.row(), index.column());
+    if (m_decoration && index.row() < m_rows && index.column() < m_cols)
+        return m_decoration(index.row(), index.column(), role);
+    return QVariant();
+}
+
+void ubGridModel::setDecoration(Decoration decoration) {
+    m_decoration = std::move(decoration);
+    decorationChanged();
+}
+
+void ubGridModel::decorationChanged() {
+    if (m_live && m_shownRows > 0 && m_shownCols > 0)
+        Q_EMIT dataChanged(
+            index(0, 0), index(m_shownRows - 1, m_shownCols - 1),
+            {Qt::ToolTipRole, Qt::DecorationRole, Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 QVariant ubGridModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -2,6 +2,8 @@
 
 #include <QTableView>
 
+#include <functional>
+
 class ubGridModel;
 
 // The list grid: one heading row and `rows` data rows of `cols` text cells, rows and columns
@@ -39,6 +41,14 @@ public:
     // A number that changes with every change of the cells or of the number of rows or columns
     // (see ubGridModel::revision).
     quint64 revision() const;
+
+    // What a row shows beyond its cells' texts, such as a mark or a tooltip: called with the
+    // 1-based row and column and an item role (Qt::ToolTipRole, Qt::DecorationRole, ...), it
+    // gives an empty QVariant for nothing. The cells, the counts and what is saved of the grid
+    // stay as they are. refreshDecoration() repaints after what it gives has changed.
+    using Decoration = std::function<QVariant(int row, int col, int role)>;
+    void setDecoration(Decoration decoration);
+    void refreshDecoration();
 
     // Design-time look of the keyword grid: blue grid lines and a light grey heading row.
     void setKeywordLook();

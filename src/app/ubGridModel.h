@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 // The cells of a grid, row-major, with the rows and columns counted from 0.
@@ -27,6 +28,13 @@ public:
     // that keeps something derived from the cells knows when to derive it again.
     quint64 revision() const { return m_revision; }
 
+    // What the view shows of a cell beyond its text (a tooltip, a mark, a colour): asked with the
+    // row, the column and the item role; an empty QVariant for nothing. The cells stay as they are.
+    using Decoration = std::function<QVariant(int row, int col, int role)>;
+    void setDecoration(Decoration decoration);
+    // Tells the view that the decoration may give something else now.
+    void decorationChanged();
+
     // Suspends (false) or resumes (true) telling the view about changes.
     void setLive(bool live);
     bool isLive() const { return m_live; }
@@ -49,4 +57,5 @@ private:
     bool m_live = true;
     quint64 m_revision = 0;
     QStringList m_headings;
+    Decoration m_decoration;
 };

@@ -1,12 +1,12 @@
 // The list grid: the operations the modules rely on, the current row, and large fills.
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 
 #include <QAbstractItemModel>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTest>
 
-class GridTest : public QObject {
+class TestGrid : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void rowsWriteAppendsAndTruncates();
@@ -19,7 +19,7 @@ private Q_SLOTS:
     void colsKeepExistingCells();
 };
 
-void GridTest::rowsWriteAppendsAndTruncates() {
+void TestGrid::rowsWriteAppendsAndTruncates() {
     ubGrid grid;
     grid.setCols(1);
     QCOMPARE(grid.rows(), 0);
@@ -40,7 +40,7 @@ void GridTest::rowsWriteAppendsAndTruncates() {
     QCOMPARE(grid.model()->rowCount(), 0);
 }
 
-void GridTest::cellsOutOfRangeAreHarmless() {
+void TestGrid::cellsOutOfRangeAreHarmless() {
     ubGrid grid;
     grid.setCols(3);
     grid.setRows(1);
@@ -51,7 +51,7 @@ void GridTest::cellsOutOfRangeAreHarmless() {
     QCOMPARE(grid.celltext(5, 5), QString());
 }
 
-void GridTest::headingSplitsAtBars() {
+void TestGrid::headingSplitsAtBars() {
     ubGrid grid;
     grid.setCols(3);
     grid.setHeadingtext(" Mail Server | User Login | Password ");
@@ -61,7 +61,7 @@ void GridTest::headingSplitsAtBars() {
     QCOMPARE(grid.columnWidth(1), 160);
 }
 
-void GridTest::currentRowFollowsTheRules() {
+void TestGrid::currentRowFollowsTheRules() {
     ubGrid grid;
     grid.setCols(1);
     QCOMPARE(grid.currentrow(), 0);
@@ -101,7 +101,7 @@ void GridTest::currentRowFollowsTheRules() {
     QCOMPARE(grid.selectionModel()->currentIndex().row(), 0);
 }
 
-void GridTest::removeRowShiftsLaterRows() {
+void TestGrid::removeRowShiftsLaterRows() {
     ubGrid grid;
     grid.setCols(3);
     for (int r = 1; r <= 3; ++r) {
@@ -118,7 +118,7 @@ void GridTest::removeRowShiftsLaterRows() {
     QCOMPARE(grid.rows(), 2);
 }
 
-void GridTest::suspendedFillKeepsViewConsistent() {
+void TestGrid::suspendedFillKeepsViewConsistent() {
     ubGrid grid;
     grid.setCols(1);
     grid.addrow("old");
@@ -135,7 +135,7 @@ void GridTest::suspendedFillKeepsViewConsistent() {
     QCOMPARE(grid.model()->index(99, 0).data().toString(), QString("100"));
 }
 
-void GridTest::largeFill() {
+void TestGrid::largeFill() {
     // Far beyond 16-bit row numbers, and fast enough not to stall a window.
     ubGrid grid;
     grid.setCols(1);
@@ -156,7 +156,7 @@ void GridTest::largeFill() {
     qInfo("70000 rows filled in %lld ms", timer.elapsed());
 }
 
-void GridTest::colsKeepExistingCells() {
+void TestGrid::colsKeepExistingCells() {
     ubGrid grid;
     grid.setCols(1);
     grid.addrow("a");
@@ -169,5 +169,5 @@ void GridTest::colsKeepExistingCells() {
     QCOMPARE(grid.celltext(1, 3), QString());
 }
 
-QTEST_MAIN(GridTest)
+QTEST_MAIN(TestGrid)
 #include "tst_grid.moc"

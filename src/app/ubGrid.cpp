@@ -1,6 +1,6 @@
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 
-#include "config/ubGridModel.h"
+#include "app/ubGridModel.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -95,6 +95,20 @@ void ubGrid::applyColumnWidths() {
         if (m_colWidths.at(c) >= 0)
             setColumnWidth(c, m_colWidths.at(c));
     }
+}
+
+void ubGrid::setDecoration(Decoration decoration) {
+    if (!decoration) {
+        m_model->setDecoration({});
+        return;
+    }
+    m_model->setDecoration([decoration = std::move(decoration)](int row, int col, int role) {
+        return decoration(row + 1, col + 1, role);
+    });
+}
+
+void ubGrid::refreshDecoration() {
+    m_model->decorationChanged();
 }
 
 QString ubGrid::celltext(int row, int col) const {

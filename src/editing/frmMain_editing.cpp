@@ -1,15 +1,17 @@
-// The main window's Add and Delete buttons under the four list grids.
+// The main window's Add and Delete buttons under the four list grids, and the editing dialogs
+// they open.
 #include "app/doevents.h"
 #include "app/frmMain.h"
 #include "app/modal.h"
+#include "app/module_griddisplay.h"
 #include "app/msgbox.h"
+#include "app/ubGrid.h"
 #include "config/datafilenames.h"
-#include "config/listloaders.h"
-#include "config/ubGrid.h"
 #include "editing/editingdialog.h"
 #include "editing/editingdialogs.h"
 #include "editing/frmAddAccount.h"
 #include "editing/rulelistdialog.h"
+#include "scan/oauth/oauthtokens.h"
 #include "scan/pop3/serveraddress.h"
 #include "scan/pop3/tlsmemory.h"
 
@@ -17,11 +19,18 @@
 
 #include <optional>
 
+EditingDialogs& frmMain::editingDialogs() {
+    if (!m_editingDialogs)
+        m_editingDialogs = new EditingDialogs(*this);
+    return *m_editingDialogs;
+}
+
 void frmMain::cmdAddAccount_Click() {
     frmAddAccount& dialog = editingDialogs().addAccount();
     dialog.txtAddLoginName->clear();
     dialog.txtAddMailServer->clear();
     dialog.txtAddPassword->clear();
+    dialog.resetSignIn();
     ShowModal(&dialog);
     module_griddisplay(*this);
 }
@@ -34,6 +43,26 @@ void forgetEncryption(const frmMain& form, const QString& serverCell) {
     if (address)
         TlsMemory(form.pathInFolder(datafile::tlsServers())).forget(address->host);
 }
+
+// A deleted account that signed in with OAuth 2.0 leaves no token behind, unless another row
+// is the same account.
+void forgetSignIn(frmMain& form, int deletedRow) {
+    const ubGrid& grid = *form.gridAccounts;
+    const auto oauthHost = [&grid](int row) {
+        const std::optional<ServerAddress> address =
+            parseServerAddress(grid.celltext(row, 1), kPop3Port);
+        return address && address->oauth ? address->host.toLower() : QString();
+    };
+    const QString host = oauthHost(deletedRow);
+    const QString login = grid.celltext(deletedRow, 2);
+    if (host.isEmpty())
+        return;
+    for (int row = 1; row <= grid.rows(); ++row) {
+        if (row != deletedRow && oauthHost(row) == host && grid.celltext(row, 2) == login)
+            return;
+    }
+    form.oauthTokens().forget(host, login);
+}
 } // namespace
 
 void frmMain::cmdDeleteAccount_Click() {
@@ -43,8 +72,10 @@ void frmMain::cmdDeleteAccount_Click() {
     if (answer == MsgBoxAnswer::Yes) {
         DoEvents();
         const int row = gridAccounts->currentrow();
-        if (row >= 1 && row <= gridAccounts->rows())
+        if (row >= 1 && row <= gridAccounts->rows()) {
             forgetEncryption(*this, gridAccounts->celltext(row, 1));
+            forgetSignIn(*this, row);
+        }
         gridAccounts->removerow(row);
         txtAccountsCount->setText(QString::number(gridAccounts->rows()));
         DoEvents();

@@ -3,7 +3,7 @@
 #include "addressbook/modkWab.h"
 #include "app/frmMain.h"
 #include "app/msgbox.h"
-#include "config/ubGrid.h"
+#include "app/ubGrid.h"
 
 #include <QByteArray>
 #include <QString>
