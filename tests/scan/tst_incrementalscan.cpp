@@ -183,6 +183,7 @@ private Q_SLOTS:
     void aDamagedOrUnwritableMemoryMeansFullPasses();
     void idsInDoubtAndServersWithoutThem();
     void aSessionThatBreaksOffRemembersWhatItJudged();
+    void accountsAreKeptApart();
     void rulesChangedDuringAPassCountFromThere();
     void againstTheMailServer();
 };
@@ -467,6 +468,47 @@ void TestIncrementalScan::aSessionThatBreaksOffRemembersWhatItJudged() {
     QCOMPARE(w.form.txttotalemailsever->text(), "11");
     QCOMPARE(w.form.txtEmailsBlockedCount->text(), "2");
     QCOMPARE(w.form.Text2->text(), "10");
+}
+
+void TestIncrementalScan::accountsAreKeptApart() {
+    const QByteArray ham = mailMessage("H <h@home.example>", "hello");
+    const QByteArray spam = mailMessage("S <s@spam.example>", "offer");
+    // Servers number their messages alike: alice's kept message on the first server has the same
+    // id as the spam of bob on that server and of alice on another. Only her own is passed over.
+    ScriptedPop3Server first;
+    ScriptedPop3Server second;
+    QVERIFY(first.listen() && second.listen());
+    first.login("alice", kPassword, 1).uidl({"1 a"}).message(1, ham).quit();
+    first.login("alice", kPassword, 1).uidl({"1 a"}).quit();
+    first.login("bob", kPassword, 1)
+        .uidl({"1 a"})
+        .message(1, spam)
+        .expectLine("DELE 1")
+        .reply("+OK")
+        .quit();
+    second.login("alice", kPassword, 1)
+        .uidl({"1 a"})
+        .message(1, spam)
+        .expectLine("DELE 1")
+        .reply("+OK")
+        .quit();
+
+    ScanWindow w(false);
+    w.addAccountRow(first.address(), "alice", kPassword);
+    w.switches(0, 0, 0, 1);
+    fillGrid(w.form.gridkeywords, {"offer"});
+    ScriptedBoxes boxes;
+    w.form.cmdscannow_Click();
+    w.addAccountRow(first.address(), "bob", kPassword);
+    w.addAccountRow(second.address(), "alice", kPassword);
+    w.form.cmdscannow_Click();
+
+    for (const ScriptedPop3Server* server : {&first, &second}) {
+        QVERIFY2(server->failure().isEmpty(), qPrintable(server->failure()));
+        QVERIFY(server->isFinished());
+    }
+    QCOMPARE(w.form.txttotalemailsever->text(), "4");
+    QCOMPARE(w.form.txtEmailsBlockedCount->text(), "2");
 }
 
 void TestIncrementalScan::rulesChangedDuringAPassCountFromThere() {
