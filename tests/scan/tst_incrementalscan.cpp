@@ -269,7 +269,11 @@ void TestIncrementalScan::anySequenceOfPassesEndsAsFullPassesDo() {
     int idlePasses = 0;
     int changedInPasses = 0;
     for (int step = 0; step < 60; ++step) {
-        const auto [server, user] = World::accounts().at(int(rng.bounded(3)));
+        // Plain variables rather than a structured binding, which lambdas cannot capture in
+        // every compiler the project builds with.
+        const std::pair<QString, QString> account = World::accounts().at(int(rng.bounded(3)));
+        const QString server = account.first;
+        const QString user = account.second;
         const int left = int(remembering.w.pop->messagesLeft(server, user).size());
         switch (rng.bounded(9)) {
         case 0: {
