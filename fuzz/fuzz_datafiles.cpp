@@ -1,7 +1,9 @@
-// The data files as read from disk: the list files, accounts.dat and stats.dat. Any file splits
-// into lines that survive being written and read again unchanged; an account line that is
-// accepted is written back as the same line; a box state read from stats.dat is one the box
-// takes, and the stats lines made from what was read read back the same.
+// The data files as read from disk: the list files, accounts.dat, stats.dat and judged.dat. Any
+// file splits into lines that survive being written and read again unchanged; an account line
+// that is accepted is written back as the same line; a box state read from stats.dat is one the box
+// takes, and the stats lines made from what was read read back the same. A judged.dat that is
+// accepted holds only well-formed ids and reads back the same once written; the same bytes read as
+// a UIDL listing give only well-formed ids, no two alike.
 //
 // Input: the file's bytes.
 
@@ -9,6 +11,10 @@
 #include "config/statsfile.h"
 #include "config/textfile.h"
 #include "fuzzsupport.h"
+#include "scan/judgedmemory.h"
+#include "scan/pop3/pop3uniqueids.h"
+
+#include <QSet>
 
 namespace {
 
@@ -66,6 +72,29 @@ void checkStats(const QStringList& lines) {
     FUZZ_CHECK(splitTextLines(joinTextLines(written)) == written);
 }
 
+void checkJudgedMemory(const QByteArray& file) {
+    const std::optional<JudgedAccounts> accounts = JudgedMemory::parse(file);
+    if (accounts) {
+        for (const auto& [key, account] : *accounts) {
+            FUZZ_CHECK(!account.kept.isEmpty());
+            FUZZ_CHECK(account.fingerprint.size() == 64);
+            for (auto it = account.kept.cbegin(); it != account.kept.cend(); ++it)
+                FUZZ_CHECK(isValidUniqueId(it.key()));
+        }
+        FUZZ_CHECK(JudgedMemory::parse(JudgedMemory::format(*accounts)) == accounts);
+    }
+    const QList<QByteArray> ids = parseUniqueIds(file, 40);
+    FUZZ_CHECK(ids.size() == 40);
+    QSet<QByteArray> seen;
+    for (const QByteArray& id : ids) {
+        if (id.isEmpty())
+            continue;
+        FUZZ_CHECK(isValidUniqueId(id));
+        FUZZ_CHECK(!seen.contains(id));
+        seen.insert(id);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -83,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(splitTextLines(saved) == lines);
     FUZZ_CHECK(saved.isEmpty() == lines.isEmpty());
     checkStats(lines);
+    checkJudgedMemory(file);
     return 0;
 }

@@ -15,13 +15,19 @@
 // OAUTHBEARER over an implicit-TLS connection): the server then refuses the first token with an
 // error challenge or not, and may send a challenge out of turn.
 //
-// The real scan pass runs over it (the main window offscreen, every box answered OK, one keyword
-// and only the keyword check on). Then:
+// The real scan pass runs over it twice (the main window offscreen, every box answered OK, one
+// keyword and only the keyword check on): the second time over what the first left, perhaps with
+// new messages, from a server that may behave as before or well, with the memory of judged
+// messages the first pass left. The unique ids the server gives are honest, shared by two
+// messages, malformed, or, in the second pass, handed round to other messages (a server that lies).
+// After each pass:
 //   - every message the server removed holds the keyword in its true content (from a server that
 //     does not dot-stuff at all, this is checked for ordinary messages only: see isOrdinary);
 //   - a message is removed only at QUIT (the model carries out deletions nowhere else);
 //   - every removed message has an archive page whose recovered original is its true content;
 //   - the pass ended, and the client never waited for something that could not come.
+// And when the second session ran to its QUIT and the ids were not handed round: every message
+// it did not retrieve was retrieved by the first, and none whose id was in doubt was left out.
 //
 // A libFuzzer target rather than a driver of its own: a pass over a few small messages takes a
 // millisecond or two in memory, which libFuzzer's loop can afford.
@@ -59,6 +65,14 @@ enum class Framing {
     ByteForByte, // stored bytes as they are, a dot doubled only at the start of a CR LF line
     NoStuffing,  // stored bytes as they are, no dot doubled
     LfLineEnds,  // every line, status lines too, ends in LF alone
+};
+
+// The unique ids the server gives its messages.
+enum class Ids {
+    Honest,    // one for each message, the same in both passes
+    Shared,    // honest, but messages 1 and 2 share one
+    Malformed, // honest, but message 1's has a blank and message 2's is too long
+    HandedOn,  // in the second pass, each message has the id another one had in the first
 };
 
 struct Behaviour {
@@ -136,10 +150,12 @@ QByteArray withFinalLineEnd(QByteArray text) {
 // The model of the mail server: one mailbox, one session at a time.
 class ModelServer : public MemoryServer {
 public:
-    ModelServer(SimulatedNetwork& network, Behaviour behaviour, std::vector<QByteArray> stored)
+    ModelServer(SimulatedNetwork& network, Behaviour behaviour, std::vector<QByteArray> stored,
+                std::vector<QByteArray> ids)
         : m_network(network)
         , m_behaviour(std::move(behaviour))
         , m_stored(std::move(stored))
+        , m_ids(std::move(ids))
         , m_random(m_behaviour.seed) {}
 
     // What a client that reads the framing as the server means it gets for message n.
@@ -151,6 +167,9 @@ public:
     int count() const { return int(m_stored.size()); }
     // The messages carried out of the mailbox; only QUIT carries out deletions.
     const std::set<int>& removed() const { return m_removed; }
+    // The messages RETR asked for (answered or not), and whether a session got as far as QUIT.
+    const std::set<int>& retrieved() const { return m_retrieved; }
+    bool quitReceived() const { return m_quit; }
 
     void connected(MemoryTransport& transport) override {
         m_transport = &transport;
@@ -192,6 +211,8 @@ private:
         const QByteArray verb = words.value(0).toUpper();
         const int n = words.value(1).toInt();
         const bool valid = n >= 1 && n <= count();
+        if (verb == "RETR")
+            m_retrieved.insert(n);
         if (m_commands == m_behaviour.refusedCommand) {
             reply("-ERR refused\r\n");
             return;
@@ -235,7 +256,7 @@ private:
         } else if (verb == "UIDL" && m_loggedIn && m_behaviour.uidl) {
             QByteArray list = "+OK\r\n";
             for (int m = 1; m <= count(); ++m)
-                list += QByteArray::number(m) + " id" + QByteArray::number(m) + "\r\n";
+                list += QByteArray::number(m) + ' ' + m_ids[size_t(m - 1)] + "\r\n";
             reply(list + ".\r\n");
         } else if (verb == "RETR" && m_loggedIn && valid && !m_marked.contains(n)) {
             reply("+OK " + QByteArray::number(m_stored[size_t(n - 1)].size()) + " octets\r\n" +
@@ -250,6 +271,7 @@ private:
         } else if (verb == "NOOP" && m_loggedIn) {
             reply("+OK\r\n");
         } else if (verb == "QUIT") {
+            m_quit = true;
             for (int m : m_marked)
                 m_removed.insert(m);
             m_marked.clear();
@@ -339,11 +361,14 @@ private:
     SimulatedNetwork& m_network;
     Behaviour m_behaviour;
     std::vector<QByteArray> m_stored;
+    std::vector<QByteArray> m_ids;
     Random m_random;
     MemoryTransport* m_transport = nullptr;
     QByteArray m_buffer;
     std::set<int> m_marked;
     std::set<int> m_removed;
+    std::set<int> m_retrieved;
+    bool m_quit = false;
     bool m_stalled = false;
     bool m_loggedIn = false;
     Sasl m_sasl = Sasl::None;
@@ -480,6 +505,16 @@ struct Session {
     std::unique_ptr<ModelServer> server;
 };
 
+// What the server saw of one pass.
+struct PassOutcome {
+    std::set<int> removed;
+    std::set<int> retrieved;
+    bool quit = false;
+};
+
+PassOutcome scanOnce(World& w, const Behaviour& behaviour, const std::vector<QByteArray>& stored,
+                     const std::vector<QByteArray>& ids);
+
 } // namespace
 
 int runPass(const uint8_t* data, size_t size);
@@ -543,6 +578,10 @@ int runPass(const uint8_t* data, size_t size) {
     static const char* const kExtras[] = {"\r\n",         "+OK\r\n",  "-ERR\r\n", ".\r\n",
                                           "+OK\r\n.\r\n", "oops\r\n", "\n"};
     behaviour.extra = kExtras[input.takeByte() % std::size(kExtras)];
+    const uint8_t memory = input.takeByte();
+    const Ids ids = Ids(memory & 3);
+    const int newMessages = (memory >> 2) & 3;
+    const bool behavesAfterwards = memory & 16;
     BytePool pool(input.takeRest());
     std::vector<QByteArray> stored;
     for (int m = 0; m < messages; ++m) {
@@ -555,9 +594,82 @@ int runPass(const uint8_t* data, size_t size) {
     }
 
     World& w = world();
+    // Every input starts without a memory of judged messages.
+    QFile::remove(w.folder.filePath(QStringLiteral("judged.dat")));
+
+    // The first pass; each message is known by its serial, its id derived from it.
+    std::vector<int> serials;
+    for (int m = 1; m <= messages; ++m)
+        serials.push_back(m);
+    const auto idsOf = [ids](const std::vector<int>& of, bool secondPass) {
+        std::vector<QByteArray> result;
+        for (size_t i = 0; i < of.size(); ++i) {
+            // Handed on: the id the next message had.
+            const int serial = ids == Ids::HandedOn && secondPass ? of[(i + 1) % of.size()] : of[i];
+            QByteArray id = "id" + QByteArray::number(serial);
+            if (ids == Ids::Shared && i < 2)
+                id = "shared";
+            if (ids == Ids::Malformed && i == 0)
+                id = "bad id";
+            if (ids == Ids::Malformed && i == 1)
+                id = QByteArray(71, 'x');
+            result.push_back(id);
+        }
+        return result;
+    };
+    const PassOutcome first = scanOnce(w, behaviour, stored, idsOf(serials, false));
+    std::set<int> retrievedFirst;
+    for (const int n : first.retrieved)
+        retrievedFirst.insert(serials[size_t(n - 1)]);
+
+    // The second pass over what is left, perhaps with new messages (copies of the first ones under
+    // serials of their own).
+    std::vector<QByteArray> left;
+    std::vector<int> leftSerials;
+    for (int n = 1; n <= messages; ++n) {
+        if (first.removed.count(n) == 0) {
+            left.push_back(stored[size_t(n - 1)]);
+            leftSerials.push_back(serials[size_t(n - 1)]);
+        }
+    }
+    for (int k = 0; k < newMessages; ++k) {
+        left.push_back(stored[size_t(k % messages)]);
+        leftSerials.push_back(messages + k + 1);
+    }
+    if (left.empty())
+        return 0;
+    Behaviour again = behaviour;
+    if (behavesAfterwards) {
+        again.refusedCommand = 0;
+        again.extraAfterReply = 0;
+        again.dropAtByte = -1;
+        again.deleNeverAnswered = false;
+        again.quitAnswered = true;
+    }
+    const std::vector<QByteArray> secondIds = idsOf(leftSerials, true);
+    const PassOutcome second = scanOnce(w, again, left, secondIds);
+    if (ids != Ids::HandedOn && second.quit && behaviour.uidl) {
+        for (size_t i = 0; i < left.size(); ++i) {
+            const int n = int(i) + 1;
+            if (second.retrieved.count(n))
+                continue;
+            // Passed over: judged in the first pass, under an id no one else had.
+            FUZZ_CHECK(retrievedFirst.count(leftSerials[i]) == 1);
+            FUZZ_CHECK(secondIds[i].startsWith("id"));
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+// One scan pass over a model server holding these messages with these ids, and the checks that
+// hold for any pass.
+PassOutcome scanOnce(World& w, const Behaviour& behaviour, const std::vector<QByteArray>& stored,
+                     const std::vector<QByteArray>& ids) {
     static std::unique_ptr<Session> previous;
     auto session = std::make_unique<Session>();
-    session->server = std::make_unique<ModelServer>(session->network, behaviour, stored);
+    session->server = std::make_unique<ModelServer>(session->network, behaviour, stored, ids);
     auto waiter = std::make_unique<SimulatedWait>(session->network);
     const SimulatedWait* wait = waiter.get();
     auto pop = std::make_unique<FreePOP>(std::move(waiter));
@@ -607,6 +719,9 @@ int runPass(const uint8_t* data, size_t size) {
         FUZZ_CHECK(holdsKeyword(content));
         FUZZ_CHECK(originals.contains(content));
     }
+    PassOutcome outcome{server.removed(), server.retrieved(), server.quitReceived()};
     previous = std::move(session);
-    return 0;
+    return outcome;
 }
+
+} // namespace

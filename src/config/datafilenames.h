@@ -33,6 +33,11 @@ inline QString oauthTokens() {
     return QStringLiteral("oauthtokens.dat");
 }
 
+// What earlier scan passes judged and left on the servers (see scan/judgedmemory.h).
+inline QString judgedMessages() {
+    return QStringLiteral("judged.dat");
+}
+
 // The path of a file in the program folder.
 QString inFolder(const QString& folder, const QString& name);
 } // namespace datafile

@@ -9,6 +9,14 @@
 // keywords. Plain values in, plain values out: the scan pass reads the window's controls, calls
 // one of the classifiers, and writes the outcome back.
 
+// The version of the judging: raise it with every change to the checks (here, in the fast
+// classifier or in the list matcher) or to what the pass reads of a message (the parser's sender,
+// subject, body or "Received:" field) that could give any message another verdict or another
+// keyword-check count. The pass skips messages it judged before under the same rules only (see
+// rulesfingerprint.h), and this number is part of those rules: raising it makes the next pass judge
+// every message again.
+inline constexpr int kJudgingVersion = 1;
+
 // The parts of a message the checks look at, as the POP3 component gives them.
 struct MessageFields {
     QString sender;   // the From field

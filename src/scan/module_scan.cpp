@@ -5,6 +5,7 @@
 #include "app/msgbox.h"
 #include "app/ubGrid.h"
 #include "config/checkvalue.h"
+#include "config/datafilenames.h"
 #include "config/savefailures.h"
 #include "config/statsio.h"
 #include "scan/archivename.h"
@@ -13,6 +14,8 @@
 #include "scan/fastclassifier.h"
 #include "scan/pop3/pop3mailbox.h"
 #include "scan/removalreason.h"
+#include "scan/rulesfingerprint.h"
+#include "scan/scanmemory.h"
 #include "scan/scanreport.h"
 
 #include <QCheckBox>
@@ -135,10 +138,8 @@ public:
     explicit ListWatch(const frmMain& form)
         : m_grids{form.gridwhitelist, form.gridblacklist, form.gridkeywords} {}
 
-    // The classifier for the lists as they are now. A change of the lists builds a new one in the
-    // background, starting from a copy of the last: one in use by a judgement on the worker is
-    // never changed under it. The first build of a pass goes on while it logs in.
-    UpcomingClassifier upcoming() {
+    // Reads the grids that changed since they were last read.
+    void refresh() {
         bool changed = false;
         QStringList* lists[] = {&m_lists.whitelist, &m_lists.blacklist, &m_lists.keywords};
         for (int i = 0; i < 3; ++i) {
@@ -151,6 +152,18 @@ public:
             changed = true;
         }
         if (changed) {
+            m_digest = listsDigest(m_lists);
+            ++m_listsRead;
+            m_built = false;
+        }
+    }
+
+    // The classifier for the lists as they are now. A change of the lists builds a new one in the
+    // background, starting from a copy of the last: one in use by a judgement on the worker is
+    // never changed under it. The first build of a pass goes on while it logs in.
+    UpcomingClassifier upcoming() {
+        refresh();
+        if (!m_built) {
             ClassifierPtr base = m_upcoming.classifier.isValid()
                                      ? m_upcoming.classifier.result()
                                      : std::make_shared<const FastClassifier>();
@@ -161,8 +174,20 @@ public:
                     return ClassifierPtr(std::move(next));
                 });
             ++m_upcoming.generation;
+            m_built = true;
         }
         return m_upcoming;
+    }
+
+    // The fingerprint of the rules in force: the lists as last read, and the switches.
+    QByteArray fingerprint(const CheckSwitches& switches) {
+        if (m_fingerprint.isEmpty() || m_fingerprintOf != m_listsRead ||
+            switches != m_fingerprintSwitches) {
+            m_fingerprint = rulesFingerprint(m_digest, switches);
+            m_fingerprintOf = m_listsRead;
+            m_fingerprintSwitches = switches;
+        }
+        return m_fingerprint;
     }
 
 private:
@@ -171,6 +196,12 @@ private:
     bool m_read[3] = {false, false, false};
     RuleLists m_lists;
     UpcomingClassifier m_upcoming;
+    bool m_built = false; // m_upcoming is built from the lists as last read
+    QByteArray m_digest;
+    quint64 m_listsRead = 0; // how many times the lists were read
+    QByteArray m_fingerprint;
+    quint64 m_fingerprintOf = 0;
+    CheckSwitches m_fingerprintSwitches;
 };
 
 // Judges a message; a long one in the background while the window's events are handled. The
@@ -325,13 +356,27 @@ void removeSpam(frmMain& form, Pop3Mailbox& pop, const Classification& result) {
     report.messageRemoved(note, sender, subject, page);
 }
 
+// The classifier once it is built; the window's events are handled while it is, as a pass that
+// passed over every message so far has only just started building it.
+ClassifierPtr builtClassifier(const UpcomingClassifier& upcoming) {
+    QFuture<ClassifierPtr> classifier = upcoming.classifier;
+    EventLoopWait waiter;
+    // While the program quits the window's events are not handled any more; it is waited for
+    // all the same.
+    if (!awaitFuture(classifier, waiter))
+        classifier.waitForFinished();
+    return classifier.result();
+}
+
 // Judges the current message and removes it when it is spam. The status line and the
-// keyword-check counter end as the checks would leave them walking the lists row by row.
-void classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead) {
+// keyword-check counter end as the checks would leave them walking the lists row by row. Returns
+// the verdict and the fingerprint of the rules it was reached under.
+std::pair<Classification, QByteArray> classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop,
+                                                             ListWatch& lists, JudgeAhead& ahead) {
     const CheckSwitches switches = readSwitches(form);
     const UpcomingClassifier upcoming = lists.upcoming();
     ahead.follow(upcoming, switches);
-    const ClassifierPtr classifier = upcoming.classifier.result();
+    const ClassifierPtr classifier = builtClassifier(upcoming);
 
     std::optional<Classification> early = JudgeAhead::current(pop, classifier.get(), switches);
     if (!early)
@@ -346,10 +391,57 @@ void classifyCurrentMessage(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, J
 
     if (result.verdict == Verdict::Spam)
         removeSpam(form, pop, result);
+    return {result, lists.fingerprint(switches)};
 }
 
+// The fingerprint of the rules in force now.
+QByteArray rulesInForce(const frmMain& form, ListWatch& lists) {
+    lists.refresh();
+    return lists.fingerprint(readSwitches(form));
+}
+
+// Messages an earlier pass judged kept or whitelisted, under the rules in force now, are passed
+// over: counted as judging them again would count them, keyword checks included, without being
+// fetched. Their counts reach the window in one go before it can next show them: writing the
+// counters for each of thousands of such messages would cost more than the rest of the pass.
+class PassOver {
+public:
+    PassOver(frmMain& form, ListWatch& lists, ScanMemory& memory)
+        : m_form(form)
+        , m_lists(lists)
+        , m_memory(memory) {}
+
+    // Whether message n is passed over; it is counted then.
+    bool take(int number) {
+        const std::optional<quint32> checks =
+            m_memory.passOver(number, rulesInForce(m_form, m_lists));
+        if (!checks)
+            return false;
+        ++m_messages;
+        m_checks += *checks;
+        return true;
+    }
+    // Brings the counters up to date.
+    void show() {
+        if (m_messages > 0)
+            m_form.txttotalemailsever->setText(
+                countedOn(m_form.txttotalemailsever->text(), static_cast<double>(m_messages)));
+        if (m_checks > 0)
+            m_form.Text2->setText(countedOn(m_form.Text2->text(), static_cast<double>(m_checks)));
+        m_messages = 0;
+        m_checks = 0;
+    }
+
+private:
+    frmMain& m_form;
+    ListWatch& m_lists;
+    ScanMemory& m_memory;
+    qint64 m_messages = 0;
+    qint64 m_checks = 0;
+};
+
 void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& ahead,
-                 ScanReport& report, int row) {
+                 ScanMemory& memory, ScanReport& report, int row) {
     const QString server = form.gridAccounts->celltext(row, 1);
     const QString login = form.gridAccounts->celltext(row, 2);
     pop.setPophostname(server);
@@ -363,26 +455,47 @@ void scanAccount(frmMain& form, Pop3Mailbox& pop, ListWatch& lists, JudgeAhead& 
         return;
     }
     report.accountChecked(server, login);
+    memory.beginAccount(pop, server, login, rulesInForce(form, lists));
 
     const int count = pop.MessageCount();
+    PassOver passOver(form, lists, memory);
     for (int number = 1; number <= count; ++number) {
         // The window's events are handled before each message and after loading it, at most
         // every few milliseconds: often enough that it answers at once, rarely enough that a
         // mailbox of small messages is not slowed down by it.
+        if (isYieldDue())
+            passOver.show();
         DoEventsIfDue();
+        if (passOver.take(number)) {
+            report.messageGoneThrough();
+            continue;
+        }
+        passOver.show();
         pop.FetchMessage(number);
         if (pop.ErrorCode() == 0) {
             pop.CompleteFetch();
             DoEventsIfDue();
-            if (pop.ErrorCode() == 0)
-                classifyCurrentMessage(form, pop, lists, ahead);
+            if (pop.ErrorCode() == 0) {
+                const auto [result, rules] = classifyCurrentMessage(form, pop, lists, ahead);
+                memory.judged(number, rules, result);
+            }
         }
         // Every message number counts, failed fetches included.
         form.txttotalemailsever->setText(countedOn(form.txttotalemailsever->text()));
         report.messageGoneThrough();
     }
+    passOver.show();
     // Numbers stay fixed until here; the messages marked for deletion leave the server now.
     pop.Disconnect();
+    memory.endAccount(rulesInForce(form, lists));
+}
+
+// The accounts of the grid, as the memory of judged messages knows them.
+QList<JudgedAccountKey> accountKeys(const ubGrid& grid) {
+    QList<JudgedAccountKey> keys;
+    for (int row = 1; row <= grid.rows(); ++row)
+        keys.append({grid.celltext(row, 1), grid.celltext(row, 2)});
+    return keys;
 }
 
 } // namespace
@@ -399,11 +512,17 @@ void module_scan(frmMain& form) {
     Pop3Mailbox& pop = form.mailbox();
     ListWatch lists(form);
     JudgeAhead ahead(pop);
-    ahead.follow(lists.upcoming(), readSwitches(form));
+    const QList<JudgedAccountKey> keys = accountKeys(*form.gridAccounts);
+    ScanMemory memory(form.pathInFolder(datafile::judgedMessages()), keys);
+    // The classifier is built while the first account logs in, unless every account's messages
+    // were judged under the rules in force: then only for the first message that is fetched.
+    if (memory.expectsFetches(keys, rulesInForce(form, lists)))
+        ahead.follow(lists.upcoming(), readSwitches(form));
     ScanReport& report = ScanReport::of(form);
     report.beginPass(accounts);
     for (int row = 1; row <= accounts; ++row)
-        scanAccount(form, pop, lists, ahead, report, row);
+        scanAccount(form, pop, lists, ahead, memory, report, row);
+    memory.save();
 
     form.Label17->setText(closingStatus());
     // A stats.dat that cannot be written leaves the counts in the window, and the status line

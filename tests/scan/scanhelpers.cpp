@@ -23,7 +23,78 @@ void MemoryMailbox::addGeneratedAccount(const QString& server, const QString& us
     account.password = password;
     account.count = count;
     account.message = std::move(message);
+    for (int index = 1; index <= count; ++index)
+        account.present.append(index);
     m_accounts.append(std::move(account));
+}
+
+QByteArray MemoryMailbox::Account::messageAt(int index) const {
+    return index <= count ? message(index) : delivered.at(index - count - 1);
+}
+
+MemoryMailbox::Account* MemoryMailbox::find(const QString& server, const QString& user) {
+    for (Account& account : m_accounts) {
+        if (account.server == server && account.user == user)
+            return &account;
+    }
+    return nullptr;
+}
+
+const MemoryMailbox::Account* MemoryMailbox::find(const QString& server,
+                                                  const QString& user) const {
+    return const_cast<MemoryMailbox*>(this)->find(server, user);
+}
+
+void MemoryMailbox::setUniqueIds(const QString& server, const QString& user, Identifier id) {
+    Account* account = find(server, user);
+    Q_ASSERT(account);
+    account->id = id ? std::move(id)
+                     : [](int index) -> QByteArray { return "uid-" + QByteArray::number(index); };
+}
+
+void MemoryMailbox::deliver(const QString& server, const QString& user,
+                            const QList<QByteArray>& messages) {
+    Account* account = find(server, user);
+    Q_ASSERT(account);
+    for (const QByteArray& raw : messages) {
+        account->delivered.append(raw);
+        account->present.append(account->count + int(account->delivered.size()));
+    }
+}
+
+void MemoryMailbox::expunge(const QString& server, const QString& user, int number) {
+    Account* account = find(server, user);
+    Q_ASSERT(account && number >= 1 && number <= account->present.size());
+    account->present.removeAt(number - 1);
+}
+
+QList<QByteArray> MemoryMailbox::messagesLeft(const QString& server, const QString& user) const {
+    QList<QByteArray> left;
+    if (const Account* account = find(server, user)) {
+        for (const int index : account->present)
+            left.append(account->messageAt(index));
+    }
+    return left;
+}
+
+int MemoryMailbox::fetchCount() const {
+    return int(std::count_if(m_calls.cbegin(), m_calls.cend(), [](const QString& call) {
+        return call.startsWith(QLatin1String("FetchMessage "));
+    }));
+}
+
+QList<QByteArray> MemoryMailbox::uniqueIds() const {
+    QList<QByteArray> ids;
+    if (!m_open || !m_open->id)
+        return ids;
+    for (const int index : m_open->present)
+        ids.append(m_open->id(index));
+    return ids;
+}
+
+void MemoryMailbox::planFetches(const QList<int>& numbers) {
+    m_planned = numbers;
+    m_fetchesPlanned = true;
 }
 
 QList<int> MemoryMailbox::removed(const QString& server) const {
@@ -46,6 +117,8 @@ void MemoryMailbox::Connect() {
     m_current = 0;
     m_parsed = {};
     m_analysis = nullptr;
+    m_planned.clear();
+    m_fetchesPlanned = false;
     for (Account& account : m_accounts) {
         if (account.server == m_hostname && account.user == m_username &&
             account.password == m_password) {
@@ -57,7 +130,7 @@ void MemoryMailbox::Connect() {
 }
 
 int MemoryMailbox::MessageCount() const {
-    return m_open ? m_open->count : 0;
+    return m_open ? int(m_open->present.size()) : 0;
 }
 
 void MemoryMailbox::FetchMessage(int n) {
@@ -69,12 +142,12 @@ void MemoryMailbox::FetchMessage(int n) {
         m_error = NotConnected;
         return;
     }
-    if (n < 1 || n > m_open->count || m_failingFetches.contains(n)) {
+    if (n < 1 || n > m_open->present.size() || m_failingFetches.contains(n)) {
         m_error = CommandRefused;
         return;
     }
     m_current = n;
-    m_raw = m_open->message(n);
+    m_raw = m_open->messageAt(m_open->present.at(n - 1));
     m_fetched = parseMessage(m_raw);
     // As the real component does on its worker once a message is in.
     m_fetchedAnalysis = m_analyzer ? m_analyzer(m_fetched) : nullptr;
@@ -126,6 +199,8 @@ void MemoryMailbox::Disconnect() {
         std::sort(marked.begin(), marked.end());
         m_open->removed += marked;
         m_open->marked.clear();
+        for (auto it = marked.crbegin(); it != marked.crend(); ++it)
+            m_open->present.removeAt(*it - 1);
     }
     m_open = nullptr;
     m_current = 0;

@@ -21,9 +21,14 @@ class ubGrid;
 // calls the scan made, and what was left after its log-out. Messages are parsed by the
 // component's own parser, and analysed as it does, so the scan sees what it would see from a
 // server.
+//
+// Like a server, it carries out the deletions at the log-out: the messages marked leave the
+// account and the rest are numbered afresh for the next session. An account may give its messages
+// unique ids, which stay with them.
 class MemoryMailbox : public Pop3Mailbox {
 public:
     using Generator = std::function<QByteArray(int number)>;
+    using Identifier = std::function<QByteArray(int index)>;
 
     // An account that logs in with exactly these three cells.
     void addAccount(const QString& server, const QString& user, const QString& password,
@@ -31,6 +36,20 @@ public:
     // The same with `count` messages made on demand, for mailboxes too big to hold.
     void addGeneratedAccount(const QString& server, const QString& user, const QString& password,
                              int count, Generator message);
+    // The account's messages get unique ids: the message added as the index-th (from 1) gets
+    // id(index); "uid-<index>" when no identifier is given. An empty id counts as one in doubt.
+    void setUniqueIds(const QString& server, const QString& user, Identifier id = {});
+    // New messages arrive in the account, after those there.
+    void deliver(const QString& server, const QString& user, const QList<QByteArray>& messages);
+    // Message number n leaves the account, as when another program removes it.
+    void expunge(const QString& server, const QString& user, int number);
+    // The messages in the account now, in order.
+    QList<QByteArray> messagesLeft(const QString& server, const QString& user) const;
+    // The numbers planFetches gave last, and whether it was called since the last Connect.
+    QList<int> plannedFetches() const { return m_planned; }
+    bool fetchesPlanned() const { return m_fetchesPlanned; }
+    // How many FetchMessage calls there were.
+    int fetchCount() const;
     // Fetching this message number fails in every account.
     void failFetchOf(int number) { m_failingFetches.insert(number); }
     // Archive writes fail.
@@ -57,6 +76,8 @@ public:
     // No server, so no server's words.
     QString errorString() override { return QString(); }
     int MessageCount() const override;
+    QList<QByteArray> uniqueIds() const override;
+    void planFetches(const QList<int>& numbers) override;
     void FetchMessage(int n) override;
     void CompleteFetch() override;
     QString Sender() const override { return m_parsed.sender; }
@@ -78,10 +99,17 @@ private:
         QString password;
         int count = 0;
         Generator message;
+        QList<QByteArray> delivered; // after the `count` generated ones
+        Identifier id;
+        // The messages in the account, as indexes of the messages added (from 1), by number.
+        QList<int> present;
         QSet<int> marked;
         QList<int> removed;
+        QByteArray messageAt(int index) const;
     };
     void log(const QString& call);
+    Account* find(const QString& server, const QString& user);
+    const Account* find(const QString& server, const QString& user) const;
 
     QString m_hostname;
     QString m_username;
@@ -91,6 +119,8 @@ private:
     QSet<int> m_failingFetches;
     bool m_failSaves = false;
     int m_current = 0;
+    QList<int> m_planned;
+    bool m_fetchesPlanned = false;
     QByteArray m_raw;
     ParsedMessage m_fetched;
     ParsedMessage m_parsed;

@@ -126,6 +126,14 @@ ScriptedPop3Server& ScriptedPop3Server::list(const QList<qsizetype>& sizes) {
     return send(answer + ".\r\n");
 }
 
+ScriptedPop3Server& ScriptedPop3Server::uidl(const QList<QByteArray>& lines) {
+    expectLine(QStringLiteral("UIDL"));
+    QByteArray answer = "+OK unique-id listing follows\r\n";
+    for (const QByteArray& line : lines)
+        answer += line + "\r\n";
+    return send(answer + ".\r\n");
+}
+
 ScriptedPop3Server& ScriptedPop3Server::stls() {
     capa({"TOP", "UIDL", "STLS", "USER"});
     expectLine(QStringLiteral("STLS"));
@@ -268,6 +276,11 @@ void ScriptedPop3Server::run() {
             const QString line = m_lines.takeFirst();
             if (!step.pattern.match(line).hasMatch() &&
                 line.compare(QLatin1String("CAPA"), Qt::CaseInsensitive) == 0) {
+                m_socket->write("-ERR unknown command\r\n");
+                break;
+            }
+            if (!step.pattern.match(line).hasMatch() &&
+                line.compare(QLatin1String("UIDL"), Qt::CaseInsensitive) == 0) {
                 m_socket->write("-ERR unknown command\r\n");
                 break;
             }

@@ -20,12 +20,13 @@ class QTcpSocket;
 // goes on with the script where it stands. Every line a client sends is recorded.
 //
 // A client line that does not match the expected pattern is answered with "-ERR", the connection
-// is dropped and the script stops; failure() then says what was expected and what came. The one
+// is dropped and the script stops; failure() then says what was expected and what came. One
 // exception is "CAPA": where the script does not expect it, it is answered "-ERR" as a server
 // without capabilities would, and the script goes on (the line is still recorded). A script that
-// wants to list capabilities expects it with capa(). Likewise "STAT" is answered where the script
-// does not expect it, as when a client checks the session before QUIT, with the count login()
-// was given.
+// wants to list capabilities expects it with capa(). "UIDL" the script does not expect is answered
+// "-ERR" too, as by a server without unique ids; uidl() expects it. Likewise "STAT" is answered
+// where the script does not expect it, as when a client checks the session before QUIT, with the
+// count login() was given.
 //
 // With a TLS identity set, the server can speak TLS: from the first byte for every connection
 // (setImplicitTls) or from a startTls() step on, as after STLS. Lines are recorded as decrypted.
@@ -82,6 +83,8 @@ public:
     ScriptedPop3Server& capa(const QList<QByteArray>& capabilities);
     // LIST answered with these message sizes, numbered from 1.
     ScriptedPop3Server& list(const QList<qsizetype>& sizes);
+    // UIDL answered with these lines, as they are.
+    ScriptedPop3Server& uidl(const QList<QByteArray>& lines);
     // CAPA listing STLS, STLS accepted, TLS started.
     ScriptedPop3Server& stls();
 

@@ -145,6 +145,8 @@ public:
                                   : QStringLiteral("-ERR [AUTH] Authentication failed.");
     }
     int MessageCount() const override { return 0; }
+    QList<QByteArray> uniqueIds() const override { return {}; }
+    void planFetches(const QList<int>&) override {}
     void FetchMessage(int) override { m_error = CommandRefused; }
     void CompleteFetch() override { m_error = NoCurrentMessage; }
     QString Sender() const override { return QString(); }

@@ -111,7 +111,17 @@ void FreePOP::Connect() {
         return;
     }
     m_messageCount = session.messageCount;
+    m_uniqueIds = session.uniqueIds;
     succeed();
+}
+
+void FreePOP::planFetches(const QList<int>& numbers) {
+    std::vector<bool> wanted(size_t(m_messageCount) + 1, false);
+    for (const int n : numbers) {
+        if (n >= 1 && n <= m_messageCount)
+            wanted[size_t(n)] = true;
+    }
+    m_pipeline.setWanted(std::move(wanted));
 }
 
 void FreePOP::FetchMessage(int n) {
@@ -493,6 +503,7 @@ void FreePOP::closeLink() {
     m_capabilities.clear();
     m_unsyncedPages.clear();
     m_messageCount = 0;
+    m_uniqueIds.clear();
     m_deletions.clear();
     clearCurrent();
 }

@@ -125,7 +125,8 @@ public:
     void setTokenSource(std::shared_ptr<Pop3TokenSource> source) { m_tokens = std::move(source); }
 
     // Connects (encrypted where the server cell or the server asks for it), reads the greeting and
-    // the capabilities, logs in with USER and PASS and reads the message count with STAT. An open
+    // the capabilities, logs in with USER and PASS, reads the message count with STAT and the
+    // messages' unique ids with UIDL, where the server gives them (see pop3login.h). An open
     // connection is dropped first, without QUIT, so its deletions do not happen.
     void Connect() override;
     // 0 after a successful operation, one of Error after a failed one. After DeleteMessage it
@@ -135,6 +136,10 @@ public:
     QString errorString() override;
     // The number of messages STAT reported at Connect; 0 when not connected.
     int MessageCount() const override { return m_messageCount; }
+    // The unique ids UIDL listed at Connect (see pop3uniqueids.h); empty without.
+    QList<QByteArray> uniqueIds() const override { return m_uniqueIds; }
+    // Only the planned messages are asked for ahead.
+    void planFetches(const QList<int>& numbers) override;
     // Retrieves message n (RETR n), which becomes the current message. On failure there is no
     // current message; a refused number or an oversized message leaves the session usable.
     void FetchMessage(int n) override;
@@ -217,6 +222,7 @@ private:
     QStringList m_capabilities;
 
     int m_messageCount = 0;
+    QList<QByteArray> m_uniqueIds;
     int m_current = 0; // number of the current message, 0 for none
     QByteArray m_raw;
     QFuture<ParsedResult> m_parse; // the parse of the current message, started when it came in

@@ -4,6 +4,7 @@
 #include "scan/pop3/pop3pipeline.h"
 #include "scan/pop3/pop3sasl.h"
 #include "scan/pop3/pop3texts.h"
+#include "scan/pop3/pop3uniqueids.h"
 #include "scan/pop3/serveraddress.h"
 #include "scan/pop3/tlsmemory.h"
 
@@ -31,9 +32,12 @@ public:
 private:
     using Reply = Pop3Command::Reply;
 
+    Pop3CommandPtr post(const QByteArray& line, Reply kind);
     Pop3CommandPtr exchange(const QByteArray& line, Reply kind = Reply::Status);
     Pop3CommandPtr await(Pop3CommandPtr command);
     bool askCapabilities();
+    bool readSizes(Pop3CommandPtr list, int messages);
+    void readUniqueIds(const Pop3CommandPtr& uidl, int messages);
     bool negotiateTls(const ServerAddress& address, const QString& tlsMemoryFile);
     bool logInWithPassword(const Pop3Credentials& credentials);
     bool logInWithToken(const Pop3Credentials& credentials);
@@ -86,13 +90,23 @@ Pop3LoginResult LogIn::run(const ServerAddress& address, const Pop3Credentials& 
     m_pipeline.setPipelining(hasCapability(m_result.capabilities, u"PIPELINING"));
     // Asking ahead is bounded by bytes, so the sizes of the messages are wanted first. A server
     // that will not list them gets no more than one message asked for ahead.
-    if (m_pipeline.pipelining() && messages > 1) {
-        const Pop3CommandPtr list = exchange("LIST", Reply::MultiLine);
-        if (!list)
-            return m_result;
-        if (list->positive)
-            m_pipeline.setListing(list->body, messages);
-    }
+    const bool wantSizes = m_pipeline.pipelining() && messages > 1;
+    // The unique ids let the scan pass skip the messages it judged before. A server that
+    // lists its capabilities without UIDL does not have the command; one that does not know CAPA
+    // may have it all the same.
+    const bool wantIds = messages > 0 && (m_result.capabilities.isEmpty() ||
+                                          hasCapability(m_result.capabilities, u"UIDL"));
+    // With PIPELINING both go out at once; otherwise only UIDL is asked, after STAT.
+    const Pop3CommandPtr list = wantSizes ? post("LIST", Reply::MultiLine) : nullptr;
+    if (wantSizes && !list)
+        return m_result;
+    const Pop3CommandPtr uidl = wantIds ? post("UIDL", Reply::MultiLine) : nullptr;
+    if (wantIds && !uidl)
+        return m_result;
+    if (list && !readSizes(list, messages))
+        return m_result;
+    if (uidl)
+        readUniqueIds(uidl, messages);
     return m_result;
 }
 
@@ -149,14 +163,44 @@ bool LogIn::logInWithToken(const Pop3Credentials& credentials) {
                       .arg(server(), words));
 }
 
-Pop3CommandPtr LogIn::exchange(const QByteArray& line, Reply kind) {
+// Puts the command in line without waiting for its reply; null, with the log-in failed, when it
+// could not be.
+Pop3CommandPtr LogIn::post(const QByteArray& line, Reply kind) {
     Pop3Failure failure;
     Pop3CommandPtr command = m_pipeline.send(line, kind, failure);
-    if (!command) {
+    if (!command)
         m_result.failure = failure;
-        return nullptr;
+    return command;
+}
+
+Pop3CommandPtr LogIn::exchange(const QByteArray& line, Reply kind) {
+    Pop3CommandPtr command = post(line, kind);
+    return command ? await(std::move(command)) : nullptr;
+}
+
+bool LogIn::readSizes(Pop3CommandPtr list, int messages) {
+    list = await(std::move(list));
+    if (!list)
+        return false;
+    if (list->positive)
+        m_pipeline.setListing(list->body, messages);
+    return true;
+}
+
+// The ids are a help, not a need: a server that refuses UIDL, or sends a listing too large or
+// with lines too long to read (the reader reads past it and stays in step), leaves the messages
+// without ids. Only a session that broke down fails the log-in.
+void LogIn::readUniqueIds(const Pop3CommandPtr& uidl, int messages) {
+    Pop3Failure failure = m_pipeline.waitFor(*uidl, m_deadline);
+    if (!failure.failed() && uidl->failure.error != MessageTooLarge &&
+        uidl->failure.error != LineTooLong)
+        failure = uidl->failure;
+    if (failure.failed()) {
+        m_result.failure = failure;
+        return;
     }
-    return await(std::move(command));
+    if (uidl->positive && !uidl->failure.failed())
+        m_result.uniqueIds = parseUniqueIds(uidl->body, messages);
 }
 
 // The command once its reply is in; null, with the log-in failed, when no usable reply came.

@@ -3,6 +3,8 @@
 #include "scan/pop3/pop3error.h"
 #include "scan/pop3/pop3tokensource.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -30,13 +32,18 @@ struct Pop3LoginResult {
     QStringList capabilities;
     // The number of waiting messages (STAT).
     int messageCount = 0;
+    // The unique id of each message (UIDL), message 1 first, as parseUniqueIds() reads them; empty
+    // when the server has none to give (no UIDL, -ERR, a listing too large to read).
+    QList<QByteArray> uniqueIds;
 };
 
 // Sets up the session on a connection that has just opened: reads the greeting, asks for the
 // capabilities (CAPA), switches to TLS with STLS where the server offers it, logs in with USER and
 // PASS (or, for an OAuth 2.0 account, with AUTH and an access token; see logInWithToken), counts
 // the messages with STAT, and with a server that announces PIPELINING lists their sizes (LIST) for
-// the pipeline.
+// the pipeline. Then it asks for the messages' unique ids (UIDL), together with LIST where the
+// server pipelines; a server that cannot give them is simply left without, the log-in does not
+// fail for it.
 //
 // Once STLS was offered there is no carrying on in the clear, since an attacker on the way could
 // make the upgrade fail on purpose. For the same reason a server that must encrypt (a

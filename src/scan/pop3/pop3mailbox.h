@@ -3,6 +3,8 @@
 #include "scan/pop3/messagepage.h"
 #include "scan/pop3/parsedmessage.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -25,9 +27,10 @@ struct ParsedResult {
 // The operations of a POP3 mailbox that the scan pass relies on: one account at a time, one
 // current message at a time. FreePOP is the real one; tests stand in others.
 //
-// Order for one account: the three writes, Connect, ErrorCode; when 0: MessageCount, then per
-// message n: FetchMessage(n), ErrorCode, CompleteFetch, ErrorCode, the reads; for spam SaveMessage
-// and DeleteMessage; after the last message Disconnect. Message numbers stay fixed until then.
+// Order for one account: the three writes, Connect, ErrorCode; when 0: MessageCount and
+// uniqueIds, perhaps planFetches, then per message n that is fetched: FetchMessage(n), ErrorCode,
+// CompleteFetch, ErrorCode, the reads; for spam SaveMessage and DeleteMessage; after the last
+// message Disconnect. Message numbers stay fixed until then.
 class Pop3Mailbox {
 public:
     virtual ~Pop3Mailbox() = default;
@@ -45,6 +48,15 @@ public:
     virtual QString errorString() = 0;
     // The number of waiting messages; 0 when not connected.
     virtual int MessageCount() const = 0;
+    // The unique id of every waiting message (UIDL), message 1 at index 0, as the server listed
+    // them at Connect: each 1 to 70 characters from "!" to "~", no two alike. A message whose id
+    // was in doubt has an empty one; the list is empty when the server gave none, and when not
+    // connected. The same message keeps its id in later sessions.
+    virtual QList<QByteArray> uniqueIds() const = 0;
+    // The numbers of the messages the caller is going to fetch in this session, in ascending order,
+    // so that no other message is asked for ahead. Until it is called after a Connect, every one.
+    // A message not planned can be fetched all the same.
+    virtual void planFetches(const QList<int>& numbers) = 0;
     virtual void FetchMessage(int n) = 0;
     virtual void CompleteFetch() = 0;
     virtual QString Sender() const = 0;

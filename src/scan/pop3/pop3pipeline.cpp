@@ -45,6 +45,7 @@ void Pop3Pipeline::reset() {
     m_queue.clear();
     m_ahead.clear();
     m_sizes.clear();
+    m_wanted.clear();
     m_pipelining = false;
 }
 
@@ -257,11 +258,20 @@ std::vector<qsizetype> Pop3Pipeline::parseMessageSizes(const QByteArray& listing
     return sizes;
 }
 
+// The first message after `after` that the caller wants; past count when there is none.
+int Pop3Pipeline::nextWanted(int after, int count) const {
+    int next = after + 1;
+    while (next <= count && size_t(next) < m_wanted.size() && !m_wanted[size_t(next)])
+        ++next;
+    return next;
+}
+
 void Pop3Pipeline::fetchAhead(int n, int count, qsizetype held) {
-    if (!m_pipelining || !m_connection.isOpen() || n >= count)
+    const int first = nextWanted(n, count);
+    if (!m_pipelining || !m_connection.isOpen() || first > count)
         return;
-    // What was asked for ahead of another message than n is not wanted any more.
-    if (!m_ahead.empty() && m_ahead.front()->number != n + 1)
+    // What was asked for ahead of another message than the next one wanted is not wanted any more.
+    if (!m_ahead.empty() && m_ahead.front()->number != first)
         forgetAhead();
     // Stray data is for the next command the caller sends to find and report.
     if (m_queue.empty() && m_reader.pendingSize() > 0)
@@ -276,7 +286,7 @@ void Pop3Pipeline::fetchAhead(int n, int count, qsizetype held) {
     };
     for (const Pop3CommandPtr& command : m_ahead)
         held += std::max<qsizetype>(sizeOf(command->number), 0);
-    int next = m_ahead.empty() ? n + 1 : m_ahead.back()->number + 1;
+    int next = m_ahead.empty() ? first : nextWanted(m_ahead.back()->number, count);
     bool asked = false;
     while (next <= count && qsizetype(m_ahead.size()) < kAheadDepth) {
         const qsizetype size = sizeOf(next);
@@ -290,7 +300,8 @@ void Pop3Pipeline::fetchAhead(int n, int count, qsizetype held) {
         // differently); what is over is dropped as it comes in.
         if (!m_ahead.empty())
             command->sizeBound = 2 * size + kAheadSlack;
-        command->number = next++;
+        command->number = next;
+        next = nextWanted(next, count);
         m_queue.push_back(command);
         m_ahead.push_back(std::move(command));
         asked = true;

@@ -95,9 +95,12 @@ public:
 
     // The message sizes a LIST reply gives, kept to bound what is asked for ahead.
     void setListing(const QByteArray& listing, int count);
-    // After message n of count, asks for the messages after it, so that they come in while n is
-    // being looked at: only from a server with PIPELINING, never past the last. held: the bytes of
-    // the message the caller holds now.
+    // The messages the caller is going to fetch: wanted[n] for message n. Only these are asked for
+    // ahead; every message is when the vector is empty (the default) or too short to say.
+    void setWanted(std::vector<bool> wanted) { m_wanted = std::move(wanted); }
+    // After message n of count, asks for the wanted messages after it, so that they come in while n
+    // is being looked at: only from a server with PIPELINING, never past the last. held: the bytes
+    // of the message the caller holds now.
     void fetchAhead(int n, int count, qsizetype held);
     // The retrieval of message n asked for ahead, taken out of the messages asked for ahead; the
     // ones before it are given up. Null when n was not asked for ahead.
@@ -116,6 +119,7 @@ private:
     void failQueued(const Pop3Failure& failure);
     void dropOutOfStep(Pop3Command* command, const QString& reason, Pop3Failure failure);
     Pop3Failure readerFailure() const;
+    int nextWanted(int after, int count) const;
 
     Pop3Connection& m_connection;
     EventLoopWait& m_waiter;
@@ -124,6 +128,8 @@ private:
     bool m_pipelining = false;
     // Message sizes from LIST, by number from 1; -1 where unknown.
     std::vector<qsizetype> m_sizes;
+    // The messages the caller will fetch, by number; empty for all.
+    std::vector<bool> m_wanted;
     // The commands whose replies have not been read, in the order they go out (without PIPELINING
     // only the first has been sent), and the retrievals of the messages after the current one,
     // asked for ahead and not claimed yet, in order.

@@ -51,7 +51,7 @@ QByteArray plainAnswer(const QByteArray& line) {
         return "+OK 1 60\r\n";
     if (line == "RETR 1")
         return "+OK\r\nFrom: a@example.org\r\nSubject: hi\r\n\r\n..dot\r\n.\r\n";
-    if (line == "CAPA")
+    if (line == "CAPA" || line == "UIDL")
         return "-ERR\r\n";
     return "+OK\r\n";
 }
